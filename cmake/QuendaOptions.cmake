@@ -1,0 +1,32 @@
+# Compiler settings shared by every target of the project.
+add_library(quenda_options INTERFACE)
+target_compile_options(quenda_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+                                                -Wno-sign-conversion -Wnon-virtual-dtor)
+if(QUENDA_WARNINGS_AS_ERRORS)
+    target_compile_options(quenda_options INTERFACE -Werror)
+endif()
+
+if(QUENDA_SANITIZE)
+    add_compile_options(-fsanitize=${QUENDA_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${QUENDA_SANITIZE})
+endif()
+
+# Adds one component library: quenda_add_library(name SOURCES ... LIBS ...).
+function(quenda_add_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC quenda_options ${ARG_LIBS})
+endfunction()
+
+# Adds one GoogleTest executable registered with CTest:
+# quenda_add_test(name SOURCES ... LIBS ... [LABELS ...] [RESOURCE_LOCK ...] [ENVIRONMENT ...])
+function(quenda_add_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCE_LOCK;ENVIRONMENT" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE quenda_test_support ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
+                         PROPERTIES LABELS "${ARG_LABELS}" RESOURCE_LOCK "${ARG_RESOURCE_LOCK}"
+                                    ENVIRONMENT "${ARG_ENVIRONMENT}"
+                                    TIMEOUT "${ARG_TIMEOUT}")
+endfunction()

@@ -1,0 +1,11 @@
+#include "cli/Commands.h"
+#include "state/LastTranscriptionFile.h"
+
+namespace quenda {
+
+// Prints the saved last text; any words after "last" are ignored and it never fails.
+std::string runLastCommand(const std::vector<std::string>&) {
+    return LastTranscriptionFile::read().value_or("");
+}
+
+}  // namespace quenda

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/EngineError.h"
+#include "engine/ModelInfo.h"
+#include "platform/DispatchQueue.h"
+
+namespace quenda {
+
+class Process;
+
+// How the engine runs its inference server. The defaults are the product's fixed settings;
+// tests shorten the waits and point at a stand-in server program.
+struct ServerSettings {
+    std::string host = "127.0.0.1";
+    // The port used whenever it is free; when another server already listens there, a free
+    // loopback port is used instead (two servers on one port would split our requests).
+    uint16_t preferredPort = 8642;
+    std::string language = "pt";
+    std::chrono::milliseconds probeTimeout{1500};
+    std::chrono::milliseconds loadTimeLimit{120000};
+    std::chrono::milliseconds probePause{300};
+    // When set, this program is started instead of the "whisper-server" that findExecutable finds.
+    std::optional<std::filesystem::path> serverProgram;
+};
+
+// The speech-to-text engine. The static side is the model catalog and where model files live;
+// an instance owns at most one whisper.cpp server process, started for one model and kept
+// running while that model is wanted. Every start and stop runs on the serial queue
+// "transcription-engine".
+class TranscriptionEngine {
+  public:
+    // ---- model catalog and storage (no instance needed; safe from any thread)
+
+    static const std::vector<ModelInfo>& availableModels();
+    static std::optional<ModelInfo> modelInfo(std::string_view id);
+    // $QUENDA_MODELS_DIR when set (even empty; not created), else "Quenda/models" under the
+    // per-user data directory (created).
+    static std::filesystem::path modelsDirectory();
+    // The installed file of a model, copied once from the legacy location when only that
+    // exists. Throws EngineError::modelNotFound or std::filesystem::filesystem_error.
+    static std::filesystem::path modelPath(std::string_view id);
+    static bool isModelInstalled(std::string_view id);
+
+    // ---- server executable and liveness
+
+    // The first executable file named `name` in: the application's resource directory's
+    // "bin/", /opt/homebrew/bin, /usr/local/bin, /usr/bin. The search path is not used.
+    static std::optional<std::filesystem::path> findExecutable(std::string_view name);
+    static std::optional<std::filesystem::path> findExecutable(
+        std::string_view name, const std::optional<std::filesystem::path>& resourceDirectory);
+
+    // True when an HTTP server on 127.0.0.1:`port` answers GET "/" with a status below 500.
+    static bool ping(uint16_t port = 8642,
+                     std::chrono::milliseconds timeout = std::chrono::milliseconds(1500));
+
+    // ---- the server process
+
+    explicit TranscriptionEngine(ServerSettings settings = {});
+    // Stops the server (on the engine's queue) so a discarded engine never leaves it running.
+    ~TranscriptionEngine();
+    TranscriptionEngine(const TranscriptionEngine&) = delete;
+    TranscriptionEngine& operator=(const TranscriptionEngine&) = delete;
+
+    // Returns once a server for `modelID` runs and answers; blocks meanwhile (up to the load
+    // time limit). Throws EngineError, or the file-system error of a legacy model copy.
+    void ensureServer(std::string_view modelID);
+
+    // Asks a running server to stop; does not wait for it to exit. Never fails.
+    void stopServer();
+
+    // The port the current server listens on (the preferred port unless it was taken).
+    uint16_t serverPort() const;
+
+    const ServerSettings& settings() const { return settings_; }
+
+  private:
+    void stopServerLocked();
+
+    const ServerSettings settings_;
+    // Changed only on queue_.
+    std::unique_ptr<Process> serverProcess_;
+    std::optional<std::string> loadedModelID_;
+    std::atomic<uint16_t> serverPort_;
+    DispatchQueue queue_{"transcription-engine"};
+};
+
+}  // namespace quenda

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace quenda::test {
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::filesystem::path& child) const {
+        return path_ / child;
+    }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// Sets (or, with nothing, unsets) an environment variable for the life of the object.
+class ScopedEnv {
+  public:
+    ScopedEnv(std::string name, std::optional<std::string> value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    std::string name_;
+    std::optional<std::string> previous_;
+};
+
+// Writes `bytes` to `path`, creating parent directories.
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+std::string readFile(const std::filesystem::path& path);
+
+struct ProgramResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a program to completion with captured output and extra environment variables.
+ProgramResult runProgram(const std::filesystem::path& program,
+                         const std::vector<std::string>& arguments,
+                         const std::map<std::string, std::string>& environment = {});
+
+// Polls `condition` until it holds or `timeout` passes; returns whether it held.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// True while a process with this id exists and is not a zombie.
+bool processAlive(int pid);
+
+// The JSON lines a fake server recorded in `path` (missing file: none).
+std::vector<nlohmann::json> readRecord(const std::filesystem::path& path);
+
+}  // namespace quenda::test

@@ -123,8 +123,9 @@ int main(int argc, char** argv) {
         int received = 0;
         sigwait(&stopSignals, &received);
         record(kRecordVariable, {{"event", "stop"}, {"pid", ::getpid()}, {"signal", received}});
-        if (listening)
-            server.stop();
+        if (!listening)
+            std::_Exit(0);
+        server.stop();
         // Also covers a signal that arrives between binding and serving.
         std::this_thread::sleep_for(std::chrono::seconds(2));
         std::_Exit(0);

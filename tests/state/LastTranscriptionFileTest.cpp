@@ -61,8 +61,9 @@ TEST_F(LastTranscription, ConcurrentWritersNeverLeaveAMixedFile) {
     });
     for (int i = 0; i < 60; ++i) {
         auto text = LastTranscriptionFile::read();
-        if (text)
+        if (text) {
             EXPECT_TRUE(*text == a || *text == b) << "a reader saw a partial write";
+        }
     }
     first.join();
     second.join();

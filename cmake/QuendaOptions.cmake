@@ -20,13 +20,20 @@ function(quenda_add_library name)
 endfunction()
 
 # Adds one GoogleTest executable registered with CTest:
-# quenda_add_test(name SOURCES ... LIBS ... [LABELS ...] [RESOURCE_LOCK ...] [ENVIRONMENT ...])
+# quenda_add_test(name SOURCES ... LIBS ... [LABELS ...] [RESOURCE_LOCK ...] [ENVIRONMENT ...]
+#                 [TIMEOUT seconds])
 function(quenda_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCE_LOCK;ENVIRONMENT" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE quenda_test_support ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+    # Only properties that were given: an empty value would shift the name/value pairs.
+    set(properties "")
+    foreach(property LABELS RESOURCE_LOCK ENVIRONMENT TIMEOUT)
+        if(ARG_${property})
+            string(REPLACE ";" "\\;" value "${ARG_${property}}")
+            list(APPEND properties ${property} "${value}")
+        endif()
+    endforeach()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
-                         PROPERTIES LABELS "${ARG_LABELS}" RESOURCE_LOCK "${ARG_RESOURCE_LOCK}"
-                                    ENVIRONMENT "${ARG_ENVIRONMENT}"
-                                    TIMEOUT "${ARG_TIMEOUT}")
+                         PROPERTIES ${properties})
 endfunction()

@@ -25,8 +25,14 @@ function(quenda_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCE_LOCK;ENVIRONMENT" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE quenda_test_support ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+    # Only the properties given: an empty value would drop out of the list and shift the
+    # pairs after it (LABELS "" RESOURCE_LOCK x11 would set LABELS to "RESOURCE_LOCK").
+    set(properties)
+    foreach(property LABELS RESOURCE_LOCK ENVIRONMENT TIMEOUT)
+        if(ARG_${property})
+            list(APPEND properties ${property} "${ARG_${property}}")
+        endif()
+    endforeach()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
-                         PROPERTIES LABELS "${ARG_LABELS}" RESOURCE_LOCK "${ARG_RESOURCE_LOCK}"
-                                    ENVIRONMENT "${ARG_ENVIRONMENT}"
-                                    TIMEOUT "${ARG_TIMEOUT}")
+                         PROPERTIES ${properties})
 endfunction()

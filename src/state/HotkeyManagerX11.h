@@ -1,12 +1,15 @@
 #pragma once
 
-#include <X11/Xlib.h>
-
 #include <array>
 #include <string>
 #include <thread>
 
 #include "state/HotkeyManager.h"
+
+// Xlib's display and event types, declared here so that this header does not bring Xlib's
+// macros (None, Bool, Status, ...) into the files that include it.
+struct _XDisplay;
+union _XEvent;
 
 namespace quenda {
 
@@ -39,14 +42,14 @@ class HotkeyManagerX11 final : public HotkeyManager::Backend {
     bool grab();
     void ungrab();
     void run();
-    void dispatch(XEvent& event);
+    void dispatch(_XEvent& event);
 
     const std::string displayName_;
-    Display* display_ = nullptr;
+    _XDisplay* display_ = nullptr;
     Hotkey hotkey_;
     EventHandler handler_;
     ModifierMasks masks_;
-    KeyCode grabbedKey_ = 0;
+    unsigned char grabbedKey_ = 0;  // an X key code; 0 while nothing is grabbed
     unsigned grabbedModifiers_ = 0;
     std::array<int, 2> wakePipe_{-1, -1};
     std::thread reader_;

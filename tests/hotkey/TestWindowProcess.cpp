@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include <sstream>
 #include <stdexcept>
+
+// After everything else: Xlib defines macros (None, Bool) that clash with C++ headers.
+#include <X11/Xlib.h>
 
 namespace quenda::test {
 
@@ -39,6 +44,28 @@ void TestWindowProcess::focus() const {
 void runX11Tool(const std::string& program, const std::vector<std::string>& arguments) {
     const auto result = runProgram("/usr/bin/" + program, arguments);
     ASSERT_EQ(result.status, 0) << program << " failed: " << result.err;
+}
+
+std::vector<int> x11KeysDown() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        throw std::runtime_error("no X display");
+    std::array<char, 32> keys{};
+    XQueryKeymap(display, keys.data());
+    XCloseDisplay(display);
+    std::vector<int> down;
+    for (int code = 0; code < 256; ++code) {
+        if ((keys[code / 8] >> (code % 8)) & 1)
+            down.push_back(code);
+    }
+    return down;
+}
+
+bool x11DisplayReachable(const std::string& displayName) {
+    Display* display = XOpenDisplay(displayName.c_str());
+    if (display)
+        XCloseDisplay(display);
+    return display != nullptr;
 }
 
 }  // namespace quenda::test

@@ -32,4 +32,10 @@ class TestWindowProcess {
 // Runs xdotool (or another X tool) with `arguments`; fails the test when it fails.
 void runX11Tool(const std::string& program, const std::vector<std::string>& arguments);
 
+// The X key codes held down on the test display now.
+std::vector<int> x11KeysDown();
+
+// Whether an X server answers at `displayName`.
+bool x11DisplayReachable(const std::string& displayName);
+
 }  // namespace quenda::test

@@ -176,8 +176,21 @@ TEST_F(PasterX11Test, WithoutXTestOrADisplayTheTextStaysOnTheClipboard) {
 }  // namespace
 }  // namespace quenda
 
+// The Qt application exists only while tests run, not while they are merely listed.
+class QtApplicationEnvironment : public ::testing::Environment {
+  public:
+    QtApplicationEnvironment(int& argc, char** argv) : argc_(argc), argv_(argv) {}
+    void SetUp() override { app_ = std::make_unique<QGuiApplication>(argc_, argv_); }
+    void TearDown() override { app_.reset(); }
+
+  private:
+    int& argc_;
+    char** argv_;
+    std::unique_ptr<QGuiApplication> app_;
+};
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    QGuiApplication app(argc, argv);
+    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment(argc, argv));
     return RUN_ALL_TESTS();
 }

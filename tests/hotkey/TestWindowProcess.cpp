@@ -13,8 +13,18 @@
 namespace quenda::test {
 
 TestWindowProcess::TestWindowProcess() {
-    process_ = Process::launch(QUENDA_TEST_WINDOW, {folder_.path().string()});
-    if (!waitUntil([&] { return std::filesystem::exists(folder_ / "ready"); }))
+    ProcessOptions options;
+    options.standardError = ProcessOptions::Output::capture;
+    process_ = Process::launch(QUENDA_TEST_WINDOW, {folder_.path().string()}, options);
+    const bool ready = waitUntil(
+        [&] { return std::filesystem::exists(folder_ / "ready") || !process_->isRunning(); });
+    if (!process_->isRunning()) {
+        process_->waitForExit();
+        throw std::runtime_error("the test window exited with status " +
+                                 std::to_string(*process_->exitStatus()) + ": " +
+                                 process_->standardErrorText());
+    }
+    if (!ready)
         throw std::runtime_error("the test window did not get the keyboard focus");
     windowId_ = readFile(folder_ / "ready");
 }

@@ -205,9 +205,14 @@ void HotkeyManagerX11::dispatch(XEvent& event) {
         if (mask != 0 && (key.state & mask))
             flags |= flag;
     }
-    const KeySym keysym = XkbKeycodeToKeysym(display_, static_cast<KeyCode>(key.keycode), 0, 0);
-    handler_(event.type == KeyPress ? KeyEventType::keyDown : KeyEventType::keyUp,
-             codeForKeysym(keysym), flags);
+    // The first layout group that gives the key a code: with Russian beside English, the key
+    // that types "в" is the D key of the English group.
+    int64_t code = -1;
+    for (int group = 0; group < XkbNumKbdGroups && code < 0; ++group) {
+        code = codeForKeysym(
+            XkbKeycodeToKeysym(display_, static_cast<KeyCode>(key.keycode), group, 0));
+    }
+    handler_(event.type == KeyPress ? KeyEventType::keyDown : KeyEventType::keyUp, code, flags);
 }
 
 }  // namespace quenda

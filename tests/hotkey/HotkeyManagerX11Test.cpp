@@ -167,16 +167,21 @@ TEST_F(HotkeyManagerX11Test, ACombinationAnotherClientHoldsCannotBeStarted) {
 
 TEST_F(HotkeyManagerX11Test, FollowsTheDKeyWhenTheLayoutChanges) {
     ASSERT_TRUE(manager_->start());
-    xdotool({"key", "ctrl+alt+d"});
-    ASSERT_EQ(eventsAfter(2), (Events{"press", "release"}));
-
-    // On Dvorak the D keysym sits on another key; xdotool presses that one.
-    runX11Tool("setxkbmap", {"-layout", "us", "-variant", "dvorak"});
-    std::this_thread::sleep_for(300ms);
-    xdotool({"key", "ctrl+alt+d"});
-    const auto events = eventsAfter(4);
-    runX11Tool("setxkbmap", {"-layout", "us"});
-    EXPECT_EQ(events, (Events{"press", "release", "press", "release"}));
+    // On Dvorak the D keysym sits on another key (xdotool presses that one); with Russian
+    // active the D key types a Cyrillic letter and the English group beside it holds the d.
+    for (const std::vector<std::string>& layout :
+         {std::vector<std::string>{"-layout", "us", "-variant", "dvorak"},
+          std::vector<std::string>{"-layout", "ru,us"}}) {
+        SCOPED_TRACE(layout[1]);
+        runX11Tool("setxkbmap", layout);
+        std::this_thread::sleep_for(300ms);
+        xdotool({"key", "ctrl+alt+d"});
+        const auto events = eventsAfter(2);
+        runX11Tool("setxkbmap", {"-layout", "us"});
+        EXPECT_EQ(events, (Events{"press", "release"}));
+        events_.clear();
+    }
+    EXPECT_EQ(window_.text(), "");
 }
 
 TEST_F(HotkeyManagerX11Test, WorkStillQueuedWhenTheManagerGoesDoesNothing) {

@@ -94,16 +94,5 @@ TEST(HotkeyDecisionTest, FollowsTheMatchingRule) {
     }
 }
 
-TEST(HotkeyDecisionTest, MatchesExactlyTheHotkeysOwnModifierSet) {
-    const Hotkey shiftSpace{49, shift};
-    EXPECT_EQ(HotkeyDecision::forEvent(shiftSpace, KeyEventType::keyDown, 49, shift, false).report,
-              Report::press);
-    EXPECT_EQ(HotkeyDecision::forEvent(shiftSpace, KeyEventType::keyDown, 49, shift | option, false)
-                  .report,
-              Report::none);
-    EXPECT_EQ(HotkeyDecision::forEvent(shiftSpace, KeyEventType::keyDown, 49, 0, false).report,
-              Report::none);
-}
-
 }  // namespace
 }  // namespace quenda

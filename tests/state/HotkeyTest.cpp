@@ -21,40 +21,8 @@ TEST(HotkeyTest, DisplayNamesEveryModifierInAFixedOrder) {
     EXPECT_EQ((Hotkey{49, 0x1E0000 | 0x10000}).display(), "Ctrl+Alt+Shift+Super+Espaço");
     EXPECT_EQ((Hotkey{36, 0}).display(), "tecla 36");
     EXPECT_EQ((Hotkey{9, Hotkey::shiftFlag}).display(), "Shift+V");
-}
-
-TEST(HotkeyTest, KeyNamesFollowTheTable) {
-    const std::pair<uint16_t, const char*> names[] = {{0, "A"},
-                                                      {11, "B"},
-                                                      {8, "C"},
-                                                      {2, "D"},
-                                                      {14, "E"},
-                                                      {3, "F"},
-                                                      {5, "G"},
-                                                      {4, "H"},
-                                                      {34, "I"},
-                                                      {38, "J"},
-                                                      {40, "K"},
-                                                      {37, "L"},
-                                                      {46, "M"},
-                                                      {45, "N"},
-                                                      {31, "O"},
-                                                      {35, "P"},
-                                                      {12, "Q"},
-                                                      {15, "R"},
-                                                      {1, "S"},
-                                                      {17, "T"},
-                                                      {32, "U"},
-                                                      {9, "V"},
-                                                      {13, "W"},
-                                                      {7, "X"},
-                                                      {16, "Y"},
-                                                      {6, "Z"},
-                                                      {49, "Espaço"},
-                                                      {10, "tecla 10"},
-                                                      {65535, "tecla 65535"}};
-    for (const auto& [code, name] : names)
-        EXPECT_EQ(Hotkey::keyName(code), name) << code;
+    EXPECT_EQ(Hotkey::keyName(0), "A");
+    EXPECT_EQ(Hotkey::keyName(65535), "tecla 65535");
 }
 
 TEST(HotkeyTest, EncodesAndDecodesAsAKeyedRecord) {

@@ -183,17 +183,16 @@ TEST_F(CliTranscribeTest, EngineFailuresAreReportedExactlyAndChangeNothing) {
 }
 
 TEST_F(CliTranscribeTest, AnInterruptedRunRemovesItsConvertedFile) {
-    test::writeFakeModel(models_ / "ggml-base.bin", {"inference_delay_seconds 30"});
+    // A bundled converter that writes part of its output and then takes its time.
+    const auto ffmpeg = dir_ / "install" / "share" / "quenda" / "bin" / "ffmpeg";
+    writeFile(ffmpeg, "#!/bin/sh\nfor last; do :; done\necho parte > \"$last\"\nexec sleep 30\n");
+    std::filesystem::permissions(ffmpeg, std::filesystem::perms::owner_all);
     ProcessOptions options;
     options.standardOutput = ProcessOptions::Output::capture;
     options.standardError = ProcessOptions::Output::capture;
     options.environment = environment();
-    auto quenda = Process::launch(
-        quenda_, {"--cli", "transcribe", "--model", "base", mp3_.string()}, options);
-    // Converted and sent: the converted file exists while the server thinks.
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return !events("listening").empty() && !std::filesystem::is_empty(tmp_); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    auto quenda = Process::launch(quenda_, {"--cli", "transcribe", mp3_.string()}, options);
+    ASSERT_TRUE(test::waitUntil([&] { return !std::filesystem::is_empty(tmp_); }));
     ::kill(quenda->pid(), SIGINT);
     EXPECT_EQ(quenda->waitForExit(), 1);
     EXPECT_EQ(quenda->standardErrorText(), "ERRO: interrompido\n");

@@ -9,6 +9,7 @@
 
 #include "FakeServers.h"
 #include "TestAudio.h"
+#include "engine/MultipartBody.h"
 #include "engine/TranscriptionEngine.h"
 #include "support/TestSupport.h"
 
@@ -17,6 +18,31 @@ namespace {
 
 using test::readFile;
 using test::TempDir;
+
+TEST(MultipartBodyTest, TheBytesAreExactlyThePromisedLayout) {
+    using namespace std::string_literals;
+    TempDir dir;
+    test::writeFile(dir / "audio", "RIFF\0\r\n--"s);
+    MultipartBody body("Boundary-B");
+    body.addField("response_format", "json");
+    body.addField("language", "pt");
+    body.beginFile("file", "audio.wav", "audio/wav");
+    body.appendFileContents(dir / "audio");
+    body.finish();
+    EXPECT_EQ(body.contentType(), "multipart/form-data; boundary=Boundary-B");
+    EXPECT_EQ(body.bytes(),
+              std::string("--Boundary-B\r\n"
+                          "Content-Disposition: form-data; name=\"response_format\"\r\n"
+                          "\r\njson\r\n"
+                          "--Boundary-B\r\n"
+                          "Content-Disposition: form-data; name=\"language\"\r\n"
+                          "\r\npt\r\n"
+                          "--Boundary-B\r\n"
+                          "Content-Disposition: form-data; name=\"file\"; "
+                          "filename=\"audio.wav\"\r\nContent-Type: audio/wav\r\n\r\n"
+                          "RIFF\0\r\n--"
+                          "\r\n--Boundary-B--\r\n"s));
+}
 
 class TranscriptionTest : public ::testing::Test {
   protected:

@@ -42,7 +42,8 @@ class OllamaServerTest : public ::testing::Test {
 };
 
 TEST_F(OllamaServerTest, APromptTravelsAsCompactEscapedJsonAndTheAnswerIsTrimmed) {
-    server_.configure({{"response", "\n  \"- um\n- dois\"  \n"}});
+    // Unicode spaces count as white space too (no-break, ideographic).
+    server_.configure({{"response", "\n \u00a0\"- um\n- dois\"  \u3000\n"}});
     const std::string prompt = "linha 1\nlinha \"2\"\t\\ ção";
     EXPECT_EQ(OllamaClient::generate(Prompts::summary, prompt, milliseconds(5000)),
               "\"- um\n- dois\"");

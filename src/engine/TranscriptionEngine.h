@@ -32,6 +32,9 @@ struct ServerSettings {
     std::string language = "pt";
     std::chrono::milliseconds probeTimeout{1500};
     std::chrono::milliseconds loadTimeLimit{120000};
+    // Probes follow each other quickly at first, the pause doubling up to probePause: a model
+    // that loads in moments is noticed at once, a slow load is not probed more than needed.
+    std::chrono::milliseconds firstProbePause{20};
     std::chrono::milliseconds probePause{300};
     // When set, this program is started instead of the "whisper-server" that findExecutable finds.
     std::optional<std::filesystem::path> serverProgram;

@@ -1,0 +1,44 @@
+// A program of its own, so that the table's first use really happens here, from several
+// threads at once (run it under ThreadSanitizer).
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ScopedDefaults.h"
+#include "ui/L10n.h"
+
+namespace quenda {
+namespace {
+
+TEST(L10nFirstUse, ConcurrentFirstLookupsAllSeeTheWholeTable) {
+    test::ScopedDefaults defaults;
+    defaults.store().setText("uiLanguage", "es");
+    constexpr int kThreads = 8;
+    std::atomic<int> waiting{kThreads};
+    std::vector<std::string> ready(kThreads), quit(kThreads), missing(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            --waiting;
+            while (waiting > 0) {
+            }
+            ready[t] = L10n::t("status.ready");
+            quit[t] = L10n::t("menu.quit");
+            missing[t] = L10n::t("no.such.key");
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(ready[t], "Listo");
+        EXPECT_EQ(quit[t], "Salir de Quenda");
+        EXPECT_EQ(missing[t], "no.such.key");
+    }
+}
+
+}  // namespace
+}  // namespace quenda

@@ -26,14 +26,20 @@ function(quenda_add_test name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCE_LOCK;ENVIRONMENT" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE quenda_test_support ${ARG_LIBS} GTest::gmock GTest::gtest_main)
-    # Only properties that were given: an empty value would shift the name/value pairs.
-    set(properties "")
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30)
+    # The discovered tests get their properties from a script CTest reads after the discovery
+    # script: passed through discovery, an empty value would shift every name after it and a
+    # list value (two resource locks) would be cut in pieces.
+    set(script "")
     foreach(property LABELS RESOURCE_LOCK ENVIRONMENT TIMEOUT)
-        if(ARG_${property})
-            string(REPLACE ";" "\\;" value "${ARG_${property}}")
-            list(APPEND properties ${property} "${value}")
+        if(NOT "${ARG_${property}}" STREQUAL "")
+            string(APPEND script "    set_tests_properties(\${${name}_TESTS} PROPERTIES "
+                                 "${property} [==[${ARG_${property}}]==])\n")
         endif()
     endforeach()
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
-                         PROPERTIES ${properties})
+    if(script)
+        set(file "${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake")
+        file(WRITE "${file}" "if(${name}_TESTS)\n${script}endif()\n")
+        set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${file}")
+    endif()
 endfunction()

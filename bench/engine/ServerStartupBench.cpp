@@ -17,9 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "engine/TranscriptionEngine.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -35,26 +34,15 @@ double percentile(std::vector<double> values, double p) {
     return values[index];
 }
 
-bool alive(int pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line))
-        return false;
-    auto close = line.rfind(')');
-    return close != std::string::npos && line.at(close + 2) != 'Z';
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const int iterations = argc > 1 ? std::atoi(argv[1]) : 200;
-    auto dir = std::filesystem::temp_directory_path() / "quenda-server-bench";
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir / "models");
-    std::ofstream(dir / "models" / "ggml-base.bin") << "fake-ggml-model\n";
+    quenda::test::TempDir dir;
+    quenda::test::writeFile(dir / "models" / "ggml-base.bin", "fake-ggml-model\n");
     const auto record = dir / "record.jsonl";
-    setenv("QUENDA_MODELS_DIR", (dir / "models").c_str(), 1);
-    setenv("FAKE_WHISPER_RECORD", record.c_str(), 1);
+    quenda::test::ScopedEnv models("QUENDA_MODELS_DIR", (dir / "models").string());
+    quenda::test::ScopedEnv recording("FAKE_WHISPER_RECORD", record.string());
 
     quenda::ServerSettings settings;
     settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
@@ -70,9 +58,7 @@ int main(int argc, char** argv) {
         const long long returned = monotonicNanoseconds();
         if (engine.serverPort() != 8642)
             ++otherPort;
-        std::ifstream lines(record);
-        for (std::string line; std::getline(lines, line);) {
-            auto entry = nlohmann::json::parse(line);
+        for (const auto& entry : quenda::test::readRecord(record)) {
             if (entry["event"] == "start")
                 pids.push_back(entry["pid"]);
             if (entry["event"] == "listening") {
@@ -88,7 +74,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::seconds(3));
     int left = 0;
     for (int pid : pids)
-        left += alive(pid) ? 1 : 0;
+        left += quenda::test::processAlive(pid) ? 1 : 0;
 
     std::printf("server start-up through the engine, %d runs (fake whisper-server)\n", iterations);
     std::printf("  launch -> ensureServer returns:          median %.3f s, p95 %.3f s\n",
@@ -99,6 +85,5 @@ int main(int argc, char** argv) {
         percentile(afterAnswering, 0.5), percentile(afterAnswering, 0.95));
     std::printf("  runs on another port (8642 still held by the previous server): %d\n", otherPort);
     std::printf("  server processes left behind: %d of %zu\n", left, pids.size());
-    std::filesystem::remove_all(dir);
     return left == 0 ? 0 : 1;
 }

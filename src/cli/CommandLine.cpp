@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "cli/Commands.h"
+#include "platform/TemporaryFile.h"
 
 namespace quenda {
 
@@ -28,6 +29,8 @@ std::string dispatch(const std::vector<std::string>& args) {
 }
 
 void onInterrupt(int) {
+    // Destructors do not run on this way out: remove the converted audio files by hand.
+    removeTemporaryFilesNow();
     static const char message[] = "ERRO: interrompido\n";
     (void)!::write(STDERR_FILENO, message, sizeof message - 1);
     // Our children are tied to this process: they receive SIGTERM as it ends.

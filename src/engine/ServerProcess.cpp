@@ -1,6 +1,7 @@
 // TranscriptionEngine's inference server: finding the program, starting it for a model,
 // waiting until it answers, and stopping it.
 
+#include <algorithm>
 #include <thread>
 
 #include "engine/TranscriptionEngine.h"
@@ -80,6 +81,7 @@ void TranscriptionEngine::ensureServer(std::string_view modelID) {
         serverPort_ = port;
 
         const auto deadline = std::chrono::steady_clock::now() + settings_.loadTimeLimit;
+        auto pause = std::min(settings_.firstProbePause, settings_.probePause);
         while (std::chrono::steady_clock::now() < deadline) {
             if (!serverProcess_->isRunning()) {
                 throw EngineError::serverFailed("processo encerrou ao carregar o modelo");
@@ -87,7 +89,8 @@ void TranscriptionEngine::ensureServer(std::string_view modelID) {
             if (ping(port, settings_.probeTimeout))
                 return;
             // The pause ends early when the server exits, so a failed load is reported at once.
-            serverProcess_->waitForExit(settings_.probePause);
+            serverProcess_->waitForExit(pause);
+            pause = std::min(pause * 2, settings_.probePause);
         }
         stopServerLocked();
         throw EngineError::serverFailed("tempo esgotado ao carregar o modelo");

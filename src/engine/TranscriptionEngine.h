@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,9 +15,11 @@
 #include "engine/EngineError.h"
 #include "engine/ModelInfo.h"
 #include "platform/DispatchQueue.h"
+#include "platform/TemporaryFile.h"
 
 namespace quenda {
 
+class MultipartBody;
 class Process;
 
 // How the engine runs its inference server. The defaults are the product's fixed settings;
@@ -28,9 +32,23 @@ struct ServerSettings {
     std::string language = "pt";
     std::chrono::milliseconds probeTimeout{1500};
     std::chrono::milliseconds loadTimeLimit{120000};
+    // Probes follow each other quickly at first, the pause doubling up to probePause: a model
+    // that loads in moments is noticed at once, a slow load is not probed more than needed.
+    std::chrono::milliseconds firstProbePause{20};
     std::chrono::milliseconds probePause{300};
     // When set, this program is started instead of the "whisper-server" that findExecutable finds.
     std::optional<std::filesystem::path> serverProgram;
+    // The whole inference exchange must end within this time.
+    std::chrono::milliseconds inferenceTimeout{1800000};
+};
+
+// The outside programs that convert audio files. The defaults are the product's; tests replace
+// them to play a machine without one or the other.
+struct ConverterSettings {
+    // The platform converter, used for the native list when it is an executable file.
+    std::filesystem::path platformConverter = "/usr/bin/afconvert";
+    // Finds ffmpeg; when empty, findExecutable("ffmpeg").
+    std::function<std::optional<std::filesystem::path>()> findFFmpeg;
 };
 
 // The speech-to-text engine. The static side is the model catalog and where model files live;
@@ -83,8 +101,41 @@ class TranscriptionEngine {
 
     const ServerSettings& settings() const { return settings_; }
 
+    // ---- transcription (blocks until the server answered; never on a user-interface thread)
+
+    // Makes sure the server runs with `modelID`, converts `file` (any format normalize
+    // accepts) and returns the recognised text as one trimmed line. The converted file is
+    // removed on every way out; the input is only read. Throws EngineError, the converter's
+    // ProcessLaunchError, or a std::filesystem::filesystem_error.
+    std::string transcribe(const std::filesystem::path& file, std::string_view modelID,
+                           std::string_view language);
+
+    // The same for a complete WAV file in memory (16 kHz mono 16-bit), sent unchanged.
+    std::string transcribeWavData(std::string_view wavData, std::string_view modelID,
+                                  std::string_view language);
+
+    // ---- audio normalisation (no instance needed)
+
+    // Lower-case file extensions: those the platform converter reads (ffmpeg converts them
+    // when it is missing or fails) and those only ffmpeg reads.
+    static constexpr std::array<std::string_view, 8> nativeExtensions = {
+        "m4a", "mp3", "wav", "aiff", "aif", "caf", "flac", "aac"};
+    static constexpr std::array<std::string_view, 4> ffmpegExtensions = {"opus", "ogg", "webm",
+                                                                         "mkv"};
+
+    // Converts `input` into a new "quenda-<UUID>.wav" (16 000 Hz, mono, signed 16-bit) in the
+    // temporary directory and hands over that file: it is removed when the returned object
+    // goes away, and at once when the conversion fails. Throws EngineError
+    // (unsupportedFile, needsFFmpeg, conversionFailed) or the converter's ProcessLaunchError.
+    static TemporaryFile normalize(const std::filesystem::path& input,
+                                   const ConverterSettings& converters = {});
+
   private:
     void stopServerLocked();
+    static void runFFmpeg(const std::filesystem::path& ffmpeg, const std::filesystem::path& input,
+                          const std::filesystem::path& output);
+    std::string postInference(std::string_view wavData, std::string_view language);
+    std::string sendInference(const MultipartBody& body);
 
     const ServerSettings settings_;
     // Changed only on queue_.

@@ -61,58 +61,42 @@ std::optional<std::string> readUtf8File(const std::filesystem::path& path) {
     return text;
 }
 
-namespace {
+SiblingTempFile::SiblingTempFile(const std::filesystem::path& target) {
+    name_ = target.string() + ".tmp-XXXXXX";
+    fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
+    if (fd_ < 0)
+        error_ = std::error_code(errno, std::generic_category());
+}
 
-// A uniquely named temporary file beside `target`, removed unless committed.
-class SiblingTempFile {
-  public:
-    explicit SiblingTempFile(const std::filesystem::path& target) {
-        name_ = target.string() + ".tmp-XXXXXX";
-        fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
-        if (fd_ < 0)
-            error_ = std::error_code(errno, std::generic_category());
-    }
-    ~SiblingTempFile() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (!committed_ && !error_)
-            ::unlink(name_.c_str());
-    }
-    std::error_code error() const { return error_; }
-    int fd() const { return fd_; }
+SiblingTempFile::~SiblingTempFile() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!committed_ && !error_)
+        ::unlink(name_.c_str());
+}
 
-    std::error_code write(std::string_view bytes) {
-        while (!bytes.empty()) {
-            ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-            if (written < 0) {
-                if (errno == EINTR)
-                    continue;
-                return {errno, std::generic_category()};
-            }
-            bytes.remove_prefix(static_cast<size_t>(written));
-        }
-        return {};
-    }
-
-    // Flushes, closes and renames the file over `target`.
-    std::error_code commit(const std::filesystem::path& target) {
-        if (::fsync(fd_) != 0 || ::close(std::exchange(fd_, -1)) != 0) {
+std::error_code SiblingTempFile::write(std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
             return {errno, std::generic_category()};
         }
-        if (::rename(name_.c_str(), target.c_str()) != 0)
-            return {errno, std::generic_category()};
-        committed_ = true;
-        return {};
+        bytes.remove_prefix(static_cast<size_t>(written));
     }
+    return {};
+}
 
-  private:
-    std::string name_;
-    int fd_ = -1;
-    bool committed_ = false;
-    std::error_code error_;
-};
-
-}  // namespace
+std::error_code SiblingTempFile::commit(const std::filesystem::path& target) {
+    if (::fsync(fd_) != 0 || ::close(std::exchange(fd_, -1)) != 0) {
+        return {errno, std::generic_category()};
+    }
+    if (::rename(name_.c_str(), target.c_str()) != 0)
+        return {errno, std::generic_category()};
+    committed_ = true;
+    return {};
+}
 
 std::error_code writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
     SiblingTempFile temp(path);

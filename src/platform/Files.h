@@ -11,6 +11,33 @@ namespace quenda::files {
 // True when `bytes` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool isValidUtf8(std::string_view bytes);
 
+// A uniquely named temporary file beside `target` ("<target>.tmp-XXXXXX", private to the user),
+// removed unless committed. Writing a file this way and committing it replaces `target`
+// atomically: readers see the old file or the complete new one, never a mix.
+class SiblingTempFile {
+  public:
+    explicit SiblingTempFile(const std::filesystem::path& target);
+    ~SiblingTempFile();
+    SiblingTempFile(const SiblingTempFile&) = delete;
+    SiblingTempFile& operator=(const SiblingTempFile&) = delete;
+
+    // Set when the file could not be created; nothing else may be called then.
+    std::error_code error() const { return error_; }
+    int fd() const { return fd_; }
+    const std::string& path() const { return name_; }
+
+    std::error_code write(std::string_view bytes);
+
+    // Flushes the file to disk, closes it and renames it over `target`.
+    std::error_code commit(const std::filesystem::path& target);
+
+  private:
+    std::string name_;
+    int fd_ = -1;
+    bool committed_ = false;
+    std::error_code error_;
+};
+
 // The whole file as text, or nothing when it cannot be read or is not valid UTF-8.
 std::optional<std::string> readUtf8File(const std::filesystem::path& path);
 

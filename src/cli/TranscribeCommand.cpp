@@ -1,0 +1,81 @@
+// "transcribe <file> [--model <id>] [--clean]": one audio file to text, optionally cleaned by
+// the language model, saved as the last transcription and printed.
+
+#include <filesystem>
+#include <optional>
+
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "engine/TranscriptionEngine.h"
+#include "llm/OllamaClient.h"
+#include "llm/Prompts.h"
+#include "state/LastTranscriptionFile.h"
+
+namespace quenda {
+
+namespace {
+
+constexpr const char* kMissingFile = "informe o arquivo de áudio";
+constexpr const char* kDefaultModel = "large-v3-turbo";
+constexpr const char* kLanguage = "pt";
+constexpr std::chrono::seconds kCleanupTimeout{600};
+
+struct TranscribeOptions {
+    std::string modelID = kDefaultModel;
+    bool clean = false;
+    std::optional<std::string> path;
+};
+
+// Options and the path may come in any order; any word that is not an option is the path
+// (the last one wins), even one that begins with two dashes.
+TranscribeOptions parseOptions(const std::vector<std::string>& args) {
+    if (args.size() == 1)
+        fail(kMissingFile);
+    TranscribeOptions options;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--model") {
+            if (++i == args.size())
+                fail("--model requer valor");
+            options.modelID = args[i];
+        } else if (args[i] == "--clean") {
+            options.clean = true;
+        } else {
+            options.path = args[i];
+        }
+    }
+    if (!options.path)
+        fail(kMissingFile);
+    return options;
+}
+
+}  // namespace
+
+std::string runTranscribeCommand(const std::vector<std::string>& args) {
+    const TranscribeOptions options = parseOptions(args);
+
+    // A relative path is taken from the current directory; a directory counts as existing.
+    // An empty path names no file (rather than the current directory).
+    std::error_code error;
+    std::filesystem::path location;
+    if (!options.path->empty())
+        location = std::filesystem::absolute(*options.path, error);
+    if (location.empty() || error || !std::filesystem::exists(location, error))
+        fail("arquivo não existe: " + *options.path);
+
+    TranscriptionEngine engine;
+    std::string text;
+    try {
+        text = engine.transcribe(location, options.modelID, kLanguage);
+        if (options.clean)
+            text = OllamaClient::generate(Prompts::cleanup, text, kCleanupTimeout);
+    } catch (const std::exception& failure) {
+        engine.stopServer();
+        fail(failure.what());
+    }
+    // Saving is a convenience: a failed write does not cost the user the text printed below.
+    (void)LastTranscriptionFile::write(text);
+    engine.stopServer();
+    return text;
+}
+
+}  // namespace quenda

@@ -1,0 +1,111 @@
+// The Ollama client against the fake Ollama on 127.0.0.1:11434 (and against nothing at all).
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "FakeServers.h"
+#include "llm/OllamaClient.h"
+#include "llm/Prompts.h"
+#include "support/TestSupport.h"
+
+namespace quenda {
+namespace {
+
+using nlohmann::json;
+using std::chrono::milliseconds;
+
+OllamaError generateError(milliseconds timeout = milliseconds(5000)) {
+    try {
+        OllamaClient::generate("sistema", "texto", timeout);
+    } catch (const OllamaError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "generate succeeded";
+    return OllamaError::offline();
+}
+
+TEST(OllamaClientTest, WithNoServerItIsOfflineAtOnce) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(OllamaClient::isAvailable());
+    auto error = generateError();
+    EXPECT_EQ(error.kind(), OllamaError::Kind::offline);
+    EXPECT_EQ(std::string(error.what()),
+              "Ollama não está rodando. Inicie com: ollama serve (e baixe o modelo com: ollama "
+              "pull llama3.1)");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+class OllamaServerTest : public ::testing::Test {
+  protected:
+    test::TempDir dir_;
+    test::FakeOllamaServer server_{dir_.path()};
+};
+
+TEST_F(OllamaServerTest, APromptTravelsAsCompactEscapedJsonAndTheAnswerIsTrimmed) {
+    // Unicode spaces count as white space too (no-break, ideographic).
+    server_.configure({{"response", "\n \u00a0\"- um\n- dois\"  \u3000\n"}});
+    const std::string prompt = "linha 1\nlinha \"2\"\t\\ ção";
+    EXPECT_EQ(OllamaClient::generate(Prompts::summary, prompt, milliseconds(5000)),
+              "\"- um\n- dois\"");
+
+    auto requests = server_.requests("/api/generate");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["content_type"], "application/json");
+    const std::string raw = requests[0]["body"];
+    // The summary prompt's quotes are escaped inside the string, not string delimiters.
+    EXPECT_THAT(raw, ::testing::HasSubstr(R"(iniciados por \"- \"), curto)"));
+    EXPECT_EQ(raw.find('\n'), std::string::npos);
+    EXPECT_EQ(json::parse(raw), (json{{"model", "llama3.1"},
+                                      {"system", Prompts::summary},
+                                      {"prompt", prompt},
+                                      {"stream", false},
+                                      {"options", {{"temperature", 0.1}}}}));
+}
+
+TEST_F(OllamaServerTest, AVersionAnswerOtherThan200IsOfflineAndNothingIsGenerated) {
+    server_.configure({{"version_status", 500}});
+    EXPECT_FALSE(OllamaClient::isAvailable());
+    EXPECT_EQ(generateError().kind(), OllamaError::Kind::offline);
+    EXPECT_TRUE(server_.requests("/api/generate").empty());
+
+    // A server too slow to say its version within two seconds is not running either.
+    server_.configure({{"version_delay_seconds", 3}});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(OllamaClient::isAvailable());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
+}
+
+TEST_F(OllamaServerTest, EveryBadAnswerBecomesBadResponseWithItsReason) {
+    const std::pair<json, std::string> cases[] = {
+        {{{"error", "model 'llama3.1' not found"}, {"status", 404}}, "model 'llama3.1' not found"},
+        {{{"error", "falhou"}, {"status", 200}}, "falhou"},
+        {{{"raw", "[\"response\"]"}}, "sem dados"},
+        {{{"raw", "isto não é json"}, {"content_type", "text/plain"}}, "sem dados"},
+        {{{"raw", ""}}, "sem dados"},
+        {{{"raw", R"({"done":true})"}}, R"({"done":true})"},
+        {{{"raw", R"({"response":5})"}}, R"({"response":5})"},
+    };
+    for (const auto& [settings, reason] : cases) {
+        SCOPED_TRACE(settings.dump());
+        server_.configure(settings);
+        auto error = generateError();
+        EXPECT_EQ(error.kind(), OllamaError::Kind::badResponse);
+        EXPECT_EQ(std::string(error.what()), "Resposta inválida do Ollama: " + reason);
+    }
+}
+
+TEST_F(OllamaServerTest, TransportFailuresCarryThePlatformDescription) {
+    server_.configure({{"delay_seconds", 3}});
+    auto slow = generateError(milliseconds(500));
+    EXPECT_EQ(slow.kind(), OllamaError::Kind::badResponse);
+    EXPECT_THAT(slow.payload(), ::testing::HasSubstr("timed out"));
+
+    // The server goes away between the check and the generation.
+    server_.configure({{"exit_on_generate", true}});
+    auto gone = generateError();
+    EXPECT_EQ(gone.kind(), OllamaError::Kind::badResponse);
+    EXPECT_FALSE(gone.payload().empty());
+}
+
+}  // namespace
+}  // namespace quenda

@@ -29,15 +29,14 @@ class SpeechSynthesizerEspeak : public SpeechSynthesizer {
     void speak(std::string text) override;
     void stopSpeaking() override;
 
-    // The utterance as mono 16-bit samples scaled to floats, and their rate. Throws when
-    // espeak-ng cannot be used. Stops early once `generation` is no longer current.
+  private:
     struct Sound {
         std::vector<float> samples;
         uint32_t sampleRate = 0;
     };
+    // The utterance as mono samples and their rate. Throws when espeak-ng cannot be used.
+    // Stops early once `generation` is no longer current.
     Sound synthesize(const std::string& text, uint64_t generation);
-
-  private:
     void say(const std::string& text, uint64_t generation);  // on queue_
 
     std::unique_ptr<SoundPlayer> player_;

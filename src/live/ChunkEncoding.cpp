@@ -10,14 +10,21 @@ namespace quenda::live {
 
 namespace {
 
-void putU16(std::string& out, uint16_t value) {
-    out.push_back(static_cast<char>(value & 0xFF));
-    out.push_back(static_cast<char>(value >> 8));
+// Little-endian writes into a buffer that is already large enough.
+char* putU16(char* out, uint16_t value) {
+    out[0] = static_cast<char>(value & 0xFF);
+    out[1] = static_cast<char>(value >> 8);
+    return out + 2;
 }
 
-void putU32(std::string& out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<char>((value >> shift) & 0xFF));
+char* putU32(char* out, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return out + 4;
+}
+
+char* putText(char* out, std::string_view text) {
+    return std::copy(text.begin(), text.end(), out);
 }
 
 // Below 1.0: max(s, −1) × 32 767, truncated toward zero; 1.0 and above, and NaN: 32 767.
@@ -68,24 +75,24 @@ std::size_t blankSuffix(std::string_view text) {
 
 std::string LiveTranslator::wavData(std::span<const float> samples, uint32_t sampleRate) {
     const auto dataSize = static_cast<uint32_t>(samples.size() * 2);
-    std::string out;
-    out.reserve(44 + dataSize);
-    out += "RIFF";
-    putU32(out, 36 + dataSize);
-    out += "WAVE";
-    out += "fmt ";
-    putU32(out, 16);  // format block size
-    putU16(out, 1);   // PCM
-    putU16(out, 1);   // one channel
-    putU32(out, sampleRate);
-    putU32(out, sampleRate * 2);  // byte rate
-    putU16(out, 2);               // block align
-    putU16(out, 16);              // bits per sample
-    out += "data";
-    putU32(out, dataSize);
+    std::string wav(44 + std::size_t{dataSize}, '\0');
+    char* out = wav.data();
+    out = putText(out, "RIFF");
+    out = putU32(out, 36 + dataSize);
+    out = putText(out, "WAVE");
+    out = putText(out, "fmt ");
+    out = putU32(out, 16);  // format block size
+    out = putU16(out, 1);   // PCM
+    out = putU16(out, 1);   // one channel
+    out = putU32(out, sampleRate);
+    out = putU32(out, sampleRate * 2);  // byte rate
+    out = putU16(out, 2);               // block align
+    out = putU16(out, 16);              // bits per sample
+    out = putText(out, "data");
+    out = putU32(out, dataSize);
     for (float sample : samples)
-        putU16(out, static_cast<uint16_t>(toPCM16(sample)));
-    return out;
+        out = putU16(out, static_cast<uint16_t>(toPCM16(sample)));
+    return wav;
 }
 
 std::string LiveTranslator::stripArtifacts(std::string_view text) {

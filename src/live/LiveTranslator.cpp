@@ -32,17 +32,19 @@ std::string describe(const std::exception_ptr& failure) {
     }
 }
 
-// Root mean square of the samples. Squares are summed in double precision so that a chunk
-// whose every sample is exactly the threshold does not come out above it by rounding; the
-// result is compared in single precision.
-float rms(const std::vector<float>& samples) {
-    double sum = 0;
-    for (float sample : samples)
-        sum += static_cast<double>(sample) * static_cast<double>(sample);
-    return static_cast<float>(std::sqrt(sum / static_cast<double>(samples.size())));
-}
-
 }  // namespace
+
+// Squares are summed in double precision so that a chunk whose every sample is exactly the
+// threshold does not come out above it by rounding; the rms is compared in single precision.
+bool LiveTranslator::isAudible(std::span<const float> chunk) {
+    if (chunk.empty())
+        return false;
+    double sum = 0;
+    for (float sample : chunk)
+        sum += static_cast<double>(sample) * static_cast<double>(sample);
+    const auto rms = static_cast<float>(std::sqrt(sum / static_cast<double>(chunk.size())));
+    return rms > silenceThreshold;
+}
 
 struct LiveTranslator::Run {
     uint64_t id = 0;
@@ -319,7 +321,7 @@ void LiveTranslator::process(Run& run, const std::vector<float>& chunk) {
     if (!run.active)
         return;
     // Silence costs one pass over the samples and nothing else.
-    if (!(rms(chunk) > silenceThreshold))
+    if (!isAudible(chunk))
         return;
     try {
         const auto wav = wavData(chunk, static_cast<uint32_t>(sampleRate));

@@ -66,6 +66,8 @@ class LiveTranslator {
     // Stops the running translation and reports onStop(reason); does nothing when idle.
     void stop(const std::optional<std::string>& reason = std::nullopt);
 
+    // The loudness gate: true when the chunk's rms is strictly above silenceThreshold.
+    static bool isAudible(std::span<const float> chunk);
     // The samples as a 16-bit PCM mono WAV file (canonical 44-byte header).
     static std::string wavData(std::span<const float> samples, uint32_t sampleRate);
     // The text without the recogniser's non-speech markers, trimmed at both ends.

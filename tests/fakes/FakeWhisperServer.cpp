@@ -16,6 +16,7 @@
 //   crash_after_seconds 1   abort this long after it started listening
 //   root_status 404         answer GET / with this status
 //   text um|dois            POST /inference answers these segments
+//   text_2 tres             ... except the 2nd request, which answers these
 //   inference_delay_seconds 2    answer /inference only after this long
 //   inference_status 500         answer /inference with this status ...
 //   inference_body {"error":"failed to process audio"}
@@ -308,7 +309,8 @@ int main(int argc, char** argv) {
             return;
         }
         std::string text;
-        std::stringstream segments(directive("text").value_or(""));
+        std::stringstream segments(
+            directive("text_" + std::to_string(number)).value_or(directive("text").value_or("")));
         for (std::string segment; std::getline(segments, segment, '|');) {
             text += " " + segment + "\n";
         }

@@ -1,0 +1,166 @@
+// Live translation on the test desktop's real PulseAudio daemon, with the real services: the
+// speech engine driving the fake whisper-server, the fake Ollama (echoing each transcript as
+// its "translation"), the per-application capture with muting, and espeak-ng speaking the
+// lines through our own playback stream. Another process, espeak-ng itself, speaks English.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "FakeServers.h"
+#include "engine/TranscriptionEngine.h"
+#include "live/LiveServicesDefault.h"
+#include "live/LiveTranslator.h"
+#include "llm/Prompts.h"
+#include "platform/Process.h"
+#include "support/TestSupport.h"
+#include "ui/L10n.h"
+
+namespace quenda::live {
+namespace {
+
+using namespace std::chrono_literals;
+using quenda::test::waitUntil;
+
+// About nine seconds of English: within the first two six-second chunks, so the third chunk
+// holds nothing but our own spoken translation.
+const std::string kEnglish =
+    "Good morning everyone. Today we talk about rivers and the cities that grew beside them, "
+    "and why water shaped the first roads.";
+// The transcripts the fake server gives the first two chunks; later ones are empty.
+const std::string kFirst = "The first sentence of the lecture.";
+const std::string kSecond = "And here is the second one.";
+
+// The rms of what the real output (the default sink's monitor) plays during about two
+// seconds, from 0 (silent) to 1.
+double outputLoudness() {
+    auto recording = quenda::test::runProgram(
+        "/usr/bin/timeout", {"3", "/usr/bin/parec", "--device=DefaultSink.monitor",
+                             "--format=s16le", "--rate=16000", "--channels=1", "--raw"});
+    const std::size_t count = recording.out.size() / 2;
+    EXPECT_GT(count, 4000u) << "the monitor delivered too little: " << recording.err;
+    double sum = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        int16_t sample = 0;
+        std::memcpy(&sample, recording.out.data() + 2 * i, 2);
+        sum += static_cast<double>(sample) * sample;
+    }
+    return count ? std::sqrt(sum / static_cast<double>(count)) / 32768.0 : 0.0;
+}
+
+std::unique_ptr<Process> speakEnglish(const std::string& text) {
+    return Process::launch("/usr/bin/espeak-ng", {"-v", "en-us", text});
+}
+
+class LiveTranslationEndToEndTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::getenv("PULSE_SERVER"))
+            GTEST_SKIP() << "needs the test desktop's PulseAudio (run through scripts/test)";
+        quenda::test::writeFakeModel(dir_ / "models" / "ggml-base.bin",
+                                     {"text_1 " + kFirst, "text_2 " + kSecond});
+        ServerSettings settings;
+        settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
+        engine_ = std::make_shared<TranscriptionEngine>(settings);
+        ollama_ = std::make_unique<quenda::test::FakeOllamaServer>(dir_ / "ollama",
+                                                                   nlohmann::json{{"echo", true}});
+    }
+
+    void TearDown() override {
+        if (engine_)
+            engine_->stopServer();
+    }
+
+    std::vector<nlohmann::json> inferences() const {
+        std::vector<nlohmann::json> found;
+        for (const auto& entry : quenda::test::readRecord(record_)) {
+            if (entry.value("path", "") == "/inference")
+                found.push_back(entry);
+        }
+        return found;
+    }
+
+    quenda::test::TempDir dir_;
+    std::filesystem::path record_ = dir_ / "whisper.jsonl";
+    quenda::test::ScopedEnv models_{"QUENDA_MODELS_DIR", (dir_ / "models").string()};
+    quenda::test::ScopedEnv recordEnv_{"FAKE_WHISPER_RECORD", record_.string()};
+    std::shared_ptr<TranscriptionEngine> engine_;
+    std::unique_ptr<quenda::test::FakeOllamaServer> ollama_;
+};
+
+TEST_F(LiveTranslationEndToEndTest, TranslatesSpeaksAndMutesTheOtherApplicationWhileRunning) {
+    LiveTranslator translator(defaultLiveServices(engine_));
+    std::mutex mutex;
+    std::vector<std::string> lines, statuses;
+    std::vector<std::optional<std::string>> stops;
+    translator.onText = [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        lines.push_back(line);
+    };
+    translator.onStatus = [&](const std::string& text) {
+        std::lock_guard lock(mutex);
+        statuses.push_back(text);
+    };
+    translator.onStop = [&](const std::optional<std::string>& reason) {
+        std::lock_guard lock(mutex);
+        stops.push_back(reason);
+    };
+    auto count = [&](const auto& list) {
+        std::lock_guard lock(mutex);
+        return list.size();
+    };
+
+    translator.start("en", "base", true, true);
+    ASSERT_TRUE(waitUntil([&] { return count(statuses) == 2 || count(stops) > 0; }, 30s));
+    ASSERT_EQ(count(stops), 0u) << *stops.front();
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(statuses[1], L10n::t("live.status.muted"));
+
+    auto english = speakEnglish(kEnglish);
+    std::this_thread::sleep_for(1s);
+    EXPECT_LT(outputLoudness(), 0.002) << "the English speech is heard on the real output";
+
+    ASSERT_TRUE(waitUntil([&] { return count(lines) >= 1; }, 20s));
+    // Our Portuguese speech plays on the real output while the English stays muted.
+    EXPECT_GT(outputLoudness(), 0.01) << "the translation is not heard";
+    ASSERT_TRUE(waitUntil([&] { return count(lines) >= 2; }, 20s));
+    EXPECT_EQ(english->waitForExit(10s), 0);
+
+    // Let a chunk pass that holds nothing but our own speech of the second line: it must not
+    // come back to the translator (a third, audible chunk would reach the server).
+    std::this_thread::sleep_until(started + 20s);
+    const auto requests = inferences();
+    ASSERT_EQ(requests.size(), 2u);
+    for (const auto& request : requests) {
+        EXPECT_EQ(request["parts"][2]["value"], "en");
+        EXPECT_DOUBLE_EQ(request["wav"]["seconds"].get<double>(), 6.0);
+    }
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_THAT(lines, ::testing::ElementsAre(kFirst, kSecond));
+    }
+    const auto generations = ollama_->requests("/api/generate");
+    ASSERT_EQ(generations.size(), 2u);
+    const auto body = nlohmann::json::parse(generations[0]["body"].get<std::string>());
+    EXPECT_EQ(body["system"], std::string(Prompts::translation));
+    EXPECT_EQ(body["prompt"], kFirst);
+
+    // An application that starts playing while translation runs is muted too, and heard again
+    // once translation stops.
+    auto later = speakEnglish(kEnglish + " " + kEnglish);
+    std::this_thread::sleep_for(1s);
+    EXPECT_LT(outputLoudness(), 0.002) << "a later application is heard on the real output";
+    translator.stop();
+    EXPECT_EQ(count(stops), 1u);
+    EXPECT_FALSE(stops.front().has_value());
+    std::this_thread::sleep_for(500ms);
+    EXPECT_GT(outputLoudness(), 0.01) << "the other application stays silent after the stop";
+    later->kill();
+}
+
+}  // namespace
+}  // namespace quenda::live

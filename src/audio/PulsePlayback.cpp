@@ -83,7 +83,10 @@ void PulsePlayback::play(const std::vector<float>& samples, uint32_t sampleRate)
         done += chunk;
     }
     if (failure == 0 && !cancelled_ && alive())
-        connection->await(pa_stream_drain(stream, nullptr, nullptr));
+        connection->await(pa_stream_drain(
+            stream,
+            [](pa_stream*, int, void* data) { static_cast<PulseConnection*>(data)->wakeWaiters(); },
+            connection));
 
     stream_ = nullptr;
     pa_stream_set_state_callback(stream, nullptr, nullptr);

@@ -1,5 +1,7 @@
 #include "AudioTestSupport.h"
 
+#include <pulse/introspect.h>
+#include "audio/PulseConnection.h"
 #include "audio/WavFileWriter.h"
 #include "support/TestSupport.h"
 
@@ -226,6 +228,25 @@ std::string sinkOfProcess(int pid) {
 
 bool moduleLoadedWith(const std::string& argumentPart) {
     return pactl({"list", "short", "modules"}).find(argumentPart) != std::string::npos;
+}
+
+void killSourceOutput(uint32_t index) {
+    audio::PulseConnection connection("Quenda tests");
+    audio::PulseConnection::Lock lock(connection);
+    struct Answer {
+        audio::PulseConnection* connection;
+        bool ok = false;
+    } answer{&connection};
+    auto* operation = pa_context_kill_source_output(
+        connection.context(), index,
+        [](pa_context*, int success, void* data) {
+            auto* self = static_cast<Answer*>(data);
+            self->ok = success != 0;
+            self->connection->wakeWaiters();
+        },
+        &answer);
+    if (!connection.await(operation) || !answer.ok)
+        throw std::runtime_error("could not end source output " + std::to_string(index));
 }
 
 MonitorListener::MonitorListener(const std::string& source) {

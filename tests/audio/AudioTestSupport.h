@@ -84,6 +84,8 @@ std::optional<uint32_t> sinkIndex(const std::string& name);
 // The name of the sink that process `pid` plays into now (empty when none).
 std::string sinkOfProcess(int pid);
 bool moduleLoadedWith(const std::string& argumentPart);
+// Has the server end a record stream, as it does when a device goes away.
+void killSourceOutput(uint32_t index);
 
 // Listens to a source in another process (parec) and returns what it heard, mono float at
 // 16 kHz: an independent ear on what reaches the speakers.

@@ -13,6 +13,8 @@
 
 namespace quenda::test {
 
+using namespace std::chrono_literals;
+
 namespace {
 
 uint32_t read32(const std::string& bytes, std::size_t at) {
@@ -250,20 +252,23 @@ void killSourceOutput(uint32_t index) {
 }
 
 MonitorListener::MonitorListener(const std::string& source) {
-    ProcessOptions options;
-    options.standardOutput = ProcessOptions::Output::capture;
+    const auto file = dir_ / "heard.raw";
     process_ = Process::launch("/usr/bin/parec",
                                {"--raw", "--format=float32le", "--rate=16000", "--channels=1",
-                                "--latency-msec=20", "--device=" + source},
-                               options);
+                                "--latency-msec=20", "--device=" + source, file.string()});
+    std::error_code error;
+    if (!waitUntil([&] { return std::filesystem::file_size(file, error) > 0 && !error; }, 10s))
+        throw std::runtime_error("parec heard nothing from " + source);
+    start_ = std::filesystem::file_size(file);
 }
 
 std::vector<float> MonitorListener::finish() {
     process_->terminate();
     process_->waitForExit();
-    const std::string bytes = process_->standardOutputText();
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    const std::string bytes = readFile(dir_ / "heard.raw");
+    const std::size_t from = static_cast<std::size_t>(start_) / sizeof(float) * sizeof(float);
+    std::vector<float> samples((bytes.size() - from) / sizeof(float));
+    std::memcpy(samples.data(), bytes.data() + from, samples.size() * sizeof(float));
     return samples;
 }
 

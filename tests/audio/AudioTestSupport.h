@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Process.h"
+#include "support/TestSupport.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -91,12 +92,15 @@ void killSourceOutput(uint32_t index);
 // 16 kHz: an independent ear on what reaches the speakers.
 class MonitorListener {
   public:
+    // Returns once the sound is flowing (a fresh monitor can take two seconds to deliver).
     explicit MonitorListener(const std::string& source = "DefaultSink.monitor");
-    // Stops listening and returns the samples heard.
+    // Stops listening and returns what was heard since construction returned.
     std::vector<float> finish();
 
   private:
+    TempDir dir_;
     std::unique_ptr<Process> process_;
+    std::uintmax_t start_ = 0;
 };
 
 void sleepFor(std::chrono::milliseconds duration);

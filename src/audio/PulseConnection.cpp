@@ -6,11 +6,12 @@ namespace quenda::audio {
 
 PulseFailure::PulseFailure(int code) : std::runtime_error(pa_strerror(code)), code_(code) {}
 
-PulseConnection::PulseConnection(const std::string& clientName) {
+PulseConnection::PulseConnection(const std::string& clientName, const pa_proplist* properties) {
     loop_ = pa_threaded_mainloop_new();
     if (!loop_)
         throw PulseFailure(PA_ERR_INTERNAL);
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), clientName.c_str());
+    context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), clientName.c_str(),
+                                            properties);
     if (!context_) {
         pa_threaded_mainloop_free(loop_);
         throw PulseFailure(PA_ERR_INTERNAL);

@@ -30,8 +30,10 @@ class PulseFailure : public std::runtime_error {
 class PulseConnection {
   public:
     // Connects to the default server (PULSE_SERVER or the session's) without autospawning one;
-    // throws PulseFailure when there is no server or it refuses the connection.
-    explicit PulseConnection(const std::string& clientName);
+    // throws PulseFailure when there is no server or it refuses the connection. `properties`
+    // (optional) are the client's own; the library fills in the ones it lacks.
+    explicit PulseConnection(const std::string& clientName,
+                             const pa_proplist* properties = nullptr);
     ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;

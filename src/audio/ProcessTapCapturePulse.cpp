@@ -75,14 +75,15 @@ void ProcessTapCapturePulse::startNow(bool muteOriginal) {
 
     try {
         auto leftBehind = movedFile_.load();
-        const auto output = introspect::defaultSinkName(connection);
-        restoreAndRemove(connection, leftBehind, output);
+        restoreAndRemove(connection, leftBehind, introspect::defaults(connection).sink);
     } catch (const PulseFailure& failure) {
         fail("desfazer a captura anterior", failure.code());
     }
 
+    introspect::Defaults before;
     try {
-        outputSink_ = introspect::defaultSinkName(connection);
+        before = introspect::defaults(connection);
+        outputSink_ = before.sink;
     } catch (const PulseFailure& failure) {
         fail("obter o dispositivo de saída", failure.code());
     }
@@ -97,6 +98,13 @@ void ProcessTapCapturePulse::startNow(bool muteOriginal) {
         if (!sink)
             throw PulseFailure(PA_ERR_NOENTITY);
         captureSink_ = sink->index;
+        // Some desktops switch to every new device; ours must never become the output or the
+        // microphone.
+        const auto after = introspect::defaults(connection);
+        if (after.sink == kSinkName)
+            introspect::setDefaultSink(connection, outputSink_);
+        if (after.source == kMonitorName && !before.source.empty())
+            introspect::setDefaultSource(connection, before.source);
     } catch (const PulseFailure& failure) {
         fail("criar o dispositivo de captura", failure.code());
     }
@@ -131,6 +139,9 @@ void ProcessTapCapturePulse::startNow(bool muteOriginal) {
         for (const auto& stream : introspect::sinkInputs(connection)) {
             if (shouldMove(stream))
                 moveToCapture(stream);
+            else if (stream.sink == captureSink_ && !isApplicationStream(stream))
+                // Moved there by a desktop that switches to new devices: not ours to capture.
+                introspect::moveSinkInput(connection, stream.index, outputSink_);
         }
     } catch (const PulseFailure& failure) {
         running_ = false;
@@ -180,9 +191,13 @@ void ProcessTapCapturePulse::adoptNewStream(uint32_t index) {
     }
 }
 
+bool ProcessTapCapturePulse::isApplicationStream(const introspect::SinkInput& stream) {
+    // Another application's: the server's own streams (such as our loopback) have no client.
+    return stream.client != PA_INVALID_INDEX && !stream.ownPlayback;
+}
+
 bool ProcessTapCapturePulse::shouldMove(const introspect::SinkInput& stream) const {
-    // Only applications' streams: the server's own (such as our loopback) have no client.
-    return stream.client != PA_INVALID_INDEX && !stream.ownPlayback && stream.sink != captureSink_;
+    return isApplicationStream(stream) && stream.sink != captureSink_;
 }
 
 void ProcessTapCapturePulse::moveToCapture(const introspect::SinkInput& stream) {

@@ -42,6 +42,7 @@ class ProcessTapCapturePulse : public ProcessTapCapture {
     void startNow(bool muteOriginal);
     void stopNow();
     void adoptNewStream(uint32_t index);
+    static bool isApplicationStream(const introspect::SinkInput& stream);
     bool shouldMove(const introspect::SinkInput& stream) const;
     void moveToCapture(const introspect::SinkInput& stream);
     // Puts every stream on the capture sink back (to `moved`, else to `fallbackSink`) and

@@ -72,10 +72,10 @@ Module toModule(const pa_module_info* info) {
 
 }  // namespace
 
-std::string defaultSinkName(PulseConnection& connection) {
+Defaults defaults(PulseConnection& connection) {
     struct Answer {
         PulseConnection* connection;
-        std::string sink;
+        Defaults names;
     } answer{&connection, {}};
     PulseConnection::Lock lock(connection);
     auto* operation = pa_context_get_server_info(
@@ -83,13 +83,31 @@ std::string defaultSinkName(PulseConnection& connection) {
         [](pa_context*, const pa_server_info* info, void* data) {
             auto* self = static_cast<Answer*>(data);
             if (info && info->default_sink_name)
-                self->sink = info->default_sink_name;
+                self->names.sink = info->default_sink_name;
+            if (info && info->default_source_name)
+                self->names.source = info->default_source_name;
             self->connection->wakeWaiters();
         },
         &answer);
     if (!connection.await(operation))
         throw PulseFailure(connection.lastError());
-    return answer.sink;
+    return answer.names;
+}
+
+bool setDefaultSink(PulseConnection& connection, const std::string& name) {
+    Success answer{&connection};
+    PulseConnection::Lock lock(connection);
+    return connection.await(pa_context_set_default_sink(connection.context(), name.c_str(),
+                                                        &Success::callback, &answer)) &&
+           answer.ok;
+}
+
+bool setDefaultSource(PulseConnection& connection, const std::string& name) {
+    Success answer{&connection};
+    PulseConnection::Lock lock(connection);
+    return connection.await(pa_context_set_default_source(connection.context(), name.c_str(),
+                                                          &Success::callback, &answer)) &&
+           answer.ok;
 }
 
 std::vector<SinkInput> sinkInputs(PulseConnection& connection) {

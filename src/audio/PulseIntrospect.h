@@ -34,8 +34,14 @@ struct Module {
     std::string argument;
 };
 
-// The server's default sink name (empty when it has none).
-std::string defaultSinkName(PulseConnection& connection);
+struct Defaults {
+    std::string sink;  // empty when the server has none
+    std::string source;
+};
+Defaults defaults(PulseConnection& connection);
+// Return false when the server refused.
+bool setDefaultSink(PulseConnection& connection, const std::string& name);
+bool setDefaultSource(PulseConnection& connection, const std::string& name);
 
 std::vector<SinkInput> sinkInputs(PulseConnection& connection);
 // Nothing when the stream no longer exists.

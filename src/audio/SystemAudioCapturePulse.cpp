@@ -42,7 +42,7 @@ void SystemAudioCapturePulse::start() {
 
     std::optional<introspect::Sink> output;
     try {
-        const auto name = introspect::defaultSinkName(*connection);
+        const auto name = introspect::defaults(*connection).sink;
         if (!name.empty())
             output = introspect::sinkNamed(*connection, name);
     } catch (const PulseFailure&) {

@@ -110,6 +110,22 @@ TEST_F(ProcessTapCaptureTest, OurOwnPlaybackIsNeitherMovedNorCaptured) {
     EXPECT_LT(peak(collected.samples(), before), 0.001);
 }
 
+TEST_F(ProcessTapCaptureTest, ADesktopThatSwitchesToNewDevicesKeepsItsOutputAndOurVoice) {
+    const auto switcher =
+        pactl({"load-module", "module-switch-on-connect", "ignore_virtual=false"});
+    auto capture = makeCapture();
+    capture->start(true);
+    const auto info = pactl({"info"});
+    EXPECT_NE(info.find("Default Sink: DefaultSink\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Default Source: DefaultSink.monitor\n"), std::string::npos) << info;
+    MonitorListener speakers;
+    audio::PulsePlayback voice("Tradução falada");
+    voice.play(sineTone(440, 0.5, 22050), 22050);
+    EXPECT_GT(peak(speakers.finish()), 0.3);  // our voice is on the real output
+    capture->stop();
+    pactl({"unload-module", switcher.substr(0, switcher.find('\n'))});
+}
+
 TEST_F(ProcessTapCaptureTest, AStreamStrandedByACrashIsRestoredToItsOwnSinkAtTheNextStart) {
     const auto otherModule = pactl({"load-module", "module-null-sink", "sink_name=OtherSink"});
     auto player = startPaplay(dir / "tone.wav", "OtherSink");
@@ -140,7 +156,7 @@ TEST_F(ProcessTapCaptureTest, AStreamStrandedByACrashIsRestoredToItsOwnSinkAtThe
     EXPECT_GT(rms(onOther), 0.2);
     expectNothingLeft();
     player->kill();
-    pactl({"unload-module", otherModule.substr(0, otherModule.find_first_of("\n"))});
+    pactl({"unload-module", otherModule.substr(0, otherModule.find('\n'))});
 }
 
 TEST(ProcessTapCapture, FailuresNameTheStepAndStopIsAlwaysSafe) {

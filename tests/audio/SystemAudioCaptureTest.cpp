@@ -1,4 +1,5 @@
 #include "AudioTestSupport.h"
+#include "audio/OwnPlayback.h"
 #include "audio/PulsePlayback.h"
 #include "audio/SystemAudioCapture.h"
 #include "platform/PlatformError.h"
@@ -121,6 +122,18 @@ TEST(SystemAudioCapture, OtherSoundIsHeardAgainAfterOurPlaybackEnds) {
     player->kill();
     const auto samples = collected.samples();
     EXPECT_LT(rms(samples, afterVoice - kRate / 4, kRate / 4), 0.01);
+}
+
+TEST(SystemAudioCapture, CancellingOurPlaybackEndsItAndItsSilencingSoon) {
+    audio::PulsePlayback voice("Tradução falada");
+    const auto began = std::chrono::steady_clock::now();
+    std::thread speaker([&] { voice.play(sineTone(440, 10.0, 22050), 22050); });
+    sleepFor(500ms);
+    EXPECT_TRUE(audio::ownPlaybackAudible());
+    voice.cancel();
+    speaker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 3s);
+    EXPECT_TRUE(waitUntil([] { return !audio::ownPlaybackAudible(); }, 2s));
 }
 
 TEST(SystemAudioCapture, ReportsAStreamThatTheServerEnds) {

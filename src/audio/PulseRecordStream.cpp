@@ -53,11 +53,6 @@ PulseRecordStream::~PulseRecordStream() {
     disconnect();
 }
 
-uint32_t PulseRecordStream::index() const {
-    PulseConnection::Lock lock(connection_);
-    return pa_stream_get_index(stream_);
-}
-
 void PulseRecordStream::disconnect() {
     running_ = false;
     if (!stream_)

@@ -36,9 +36,6 @@ class PulseRecordStream {
     PulseRecordStream(const PulseRecordStream&) = delete;
     PulseRecordStream& operator=(const PulseRecordStream&) = delete;
 
-    // The server's index of this stream (its source output).
-    uint32_t index() const;
-
   private:
     static void onState(pa_stream* stream, void* self);
     static void onRead(pa_stream* stream, std::size_t bytes, void* self);

@@ -26,8 +26,6 @@ class WavFileWriter {
     // Writes the header sizes and closes the file; returns false when that failed.
     bool finish();
 
-    uint64_t dataBytes() const { return dataBytes_; }
-
   private:
     std::FILE* file_ = nullptr;
     uint64_t dataBytes_ = 0;

@@ -2,7 +2,9 @@
 //
 //   1. per chunk: the loudness gate, the WAV encoding, the inference request body, and the
 //      whole way from a delivered chunk to its line with stand-ins that answer at once;
-//   2. CPU used while translating silence delivered in real time (20 ms blocks);
+//   2. CPU used while translating silence delivered in real time (20 ms blocks), by the
+//      pipeline alone and, on a sound server (PULSE_SERVER set, as under scripts/test's
+//      desktop), with the real output-monitor capture while another process plays silence;
 //   3. resident memory over minutes of input delivered faster than real time (every chunk is
 //      processed: the next one is delivered once the previous line has come out).
 //
@@ -22,8 +24,11 @@
 #include <thread>
 #include <vector>
 
+#include "audio/SystemAudioCapture.h"
 #include "engine/MultipartBody.h"
+#include "live/CaptureSourceSystemAudio.h"
 #include "live/LiveTranslator.h"
+#include "platform/Process.h"
 
 using namespace quenda::live;
 using Clock = std::chrono::steady_clock;
@@ -54,15 +59,19 @@ struct SilentSynthesizer : SpeechSynthesizer {
     void stopSpeaking() override {}
 };
 
-// A translator with stand-ins; counts its lines.
+// A translator with stand-ins (and, if given, a real capture); counts its lines.
 struct Bench {
-    Bench() {
+    explicit Bench(std::unique_ptr<CaptureSource> capture = nullptr) {
         LiveServices services;
         services.engine = std::make_shared<InstantEngine>();
         services.model = std::make_shared<InstantModel>();
-        auto source = std::make_unique<HandFedSource>();
-        feed = source.get();
-        services.monitorCapture = std::move(source);
+        if (capture) {
+            services.monitorCapture = std::move(capture);
+        } else {
+            auto source = std::make_unique<HandFedSource>();
+            feed = source.get();
+            services.monitorCapture = std::move(source);
+        }
         services.synthesizer = std::make_unique<SilentSynthesizer>();
         services.statusText = [](std::string_view key) { return std::string(key); };
         translator = std::make_unique<LiveTranslator>(std::move(services));
@@ -196,6 +205,28 @@ int main(int argc, char** argv) {
             "silence in real time for %.0f s: CPU %.3f s = %.3f %% of one core "
             "(includes the 20 ms feeder)\n",
             wall, cpu, 100.0 * cpu / wall);
+    }
+
+    if (std::getenv("PULSE_SERVER")) {
+        // Another application plays silence, so the monitor delivers a steady stream of zeros.
+        auto player = quenda::Process::launch(
+            "/bin/sh", {"-c",
+                        "exec pacat --raw --format=s16le --rate=48000 --channels=2 "
+                        "</dev/zero"});
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        Bench bench(std::make_unique<CaptureSourceSystemAudio>(
+            quenda::audio::SystemAudioCapture::create()));
+        std::this_thread::sleep_for(std::chrono::seconds(2));  // past the first delivery
+        const double cpuBefore = cpuSeconds();
+        const auto begin = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(silenceSeconds));
+        const double wall = std::chrono::duration<double>(Clock::now() - begin).count();
+        const double cpu = cpuSeconds() - cpuBefore;
+        std::printf(
+            "silence through the real monitor capture for %.0f s: CPU %.3f s = %.3f %% of "
+            "one core (capture and pipeline)\n",
+            wall, cpu, 100.0 * cpu / wall);
+        player->kill();
     }
 
     // ---- 3. memory over minutes of input, faster than real time

@@ -29,7 +29,9 @@ class PulsePlayback {
     // One call at a time.
     void play(const std::vector<float>& samples, uint32_t sampleRate);
 
-    // Ends the play() that runs now, dropping what it has not played yet. Any thread.
+    // Ends the play() that runs now, dropping what it has not played yet. Any thread. A cancel
+    // that comes before play() has begun is not remembered; a caller that may race the start
+    // repeats it until its play() has returned (SpeechSynthesizerEspeak does).
     void cancel();
 
   private:

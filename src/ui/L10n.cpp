@@ -54,7 +54,8 @@ const Table& table() {
         {"accessibility.warning",
          {"⚠️ O atalho global e o colar automático precisam de uma sessão X11 (XWayland no "
           "Wayland) com a extensão XTest.",
-          "⚠️ The global shortcut and auto-paste need an X11 session (XWayland on Wayland) with "
+          "⚠️ The global shortcut and auto-paste need an X11 session (XWayland on Wayland) "
+          "with "
           "the XTest extension.",
           "⚠️ El atajo global y el pegado automático necesitan una sesión X11 (XWayland en "
           "Wayland) con la extensión XTest."}},

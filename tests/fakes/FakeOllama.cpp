@@ -67,12 +67,6 @@ void recordRequest(const httplib::Request& request) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
     int port = 11434;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::string(argv[i]) == "--port")
@@ -81,14 +75,8 @@ int main(int argc, char** argv) {
     record(kRecordVariable, {{"event", "start"}, {"pid", ::getpid()}});
 
     httplib::Server server;
-    std::thread([&] {
-        int received = 0;
-        sigwait(&stopSignals, &received);
-        record(kRecordVariable, {{"event", "stop"}, {"pid", ::getpid()}, {"signal", received}});
-        server.stop();
-        std::this_thread::sleep_for(std::chrono::seconds(2));
-        std::_Exit(0);
-    }).detach();
+    const std::atomic<bool> listening{true};
+    quenda::fake::stopOnSignal(kRecordVariable, server, listening);
 
     server.Get("/api/version", [](const httplib::Request& request, httplib::Response& response) {
         recordRequest(request);

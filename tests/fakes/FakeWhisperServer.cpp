@@ -153,13 +153,6 @@ std::string boundaryOf(const std::string& contentType) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // SIGTERM and SIGINT are taken by a thread of their own so the server can stop cleanly.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
     const Options options = parseOptions(argc, argv);
     record(kRecordVariable, {{"event", "start"},
                              {"pid", ::getpid()},
@@ -167,17 +160,7 @@ int main(int argc, char** argv) {
 
     httplib::Server server;
     std::atomic<bool> listening{false};
-    std::thread([&] {
-        int received = 0;
-        sigwait(&stopSignals, &received);
-        record(kRecordVariable, {{"event", "stop"}, {"pid", ::getpid()}, {"signal", received}});
-        if (!listening)
-            std::_Exit(0);
-        server.stop();
-        // Also covers a signal that arrives between binding and serving.
-        std::this_thread::sleep_for(std::chrono::seconds(2));
-        std::_Exit(0);
-    }).detach();
+    quenda::fake::stopOnSignal(kRecordVariable, server, listening);
 
     auto model = loadModel(options.model);
     if (!model) {

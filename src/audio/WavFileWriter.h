@@ -29,6 +29,8 @@ class WavFileWriter {
   private:
     std::FILE* file_ = nullptr;
     uint64_t dataBytes_ = 0;
+    uint32_t sampleRate_ = 0;
+    uint16_t channels_ = 0;
 };
 
 }  // namespace quenda::audio

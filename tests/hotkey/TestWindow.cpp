@@ -1,11 +1,10 @@
 // A small window with one focused text field, for the keyboard tests. It writes what it sees
-// into the folder given as its argument:
-//   text   the field's whole text (replaced atomically on every change)
+// into the folder given as its argument, each file replaced atomically:
+//   text   the field's whole text
 //   keys   one line per key press it receives: "<Qt key> <Qt modifiers>"
 //   ready  created once the field has the keyboard focus
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSaveFile>
@@ -13,34 +12,32 @@
 
 namespace {
 
-class KeyLog : public QObject {
+class Field : public QLineEdit {
   public:
-    explicit KeyLog(const QString& path) : file_(path) {
-        file_.open(QIODevice::WriteOnly | QIODevice::Append);
+    explicit Field(const QString& folder) : folder_(folder) {
+        save("keys", {});
+        save("text", {});
+        connect(this, &QLineEdit::textChanged,
+                [this](const QString& text) { save("text", text.toUtf8()); });
+    }
+    void save(const QString& name, const QByteArray& bytes) {
+        QSaveFile file(folder_.filePath(name));
+        if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
+            file.commit();
     }
 
   protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
-            const auto* key = static_cast<QKeyEvent*>(event);
-            file_.write(QByteArray::number(key->key()) + ' ' +
-                        QByteArray::number(key->modifiers().toInt()) + '\n');
-            file_.flush();
-        }
-        return false;
+    void keyPressEvent(QKeyEvent* event) override {
+        keys_ += QByteArray::number(event->key()) + ' ' +
+                 QByteArray::number(event->modifiers().toInt()) + '\n';
+        save("keys", keys_);
+        QLineEdit::keyPressEvent(event);
     }
 
   private:
-    QFile file_;
+    QDir folder_;
+    QByteArray keys_;
 };
-
-void writeText(const QString& path, const QString& text) {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(text.toUtf8());
-        file.commit();
-    }
-}
 
 }  // namespace
 
@@ -48,27 +45,17 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 2)
         return 2;
-    const QDir folder(QString::fromLocal8Bit(argv[1]));
-
-    KeyLog keyLog(folder.filePath("keys"));
-    app.installEventFilter(&keyLog);
-
-    QLineEdit field;
-    field.setWindowTitle("quenda-test-window " + folder.dirName());
+    Field field(QString::fromLocal8Bit(argv[1]));
+    field.setWindowTitle("quenda-test-window");
     field.resize(400, 40);
-    QObject::connect(&field, &QLineEdit::textChanged,
-                     [&](const QString& text) { writeText(folder.filePath("text"), text); });
-    writeText(folder.filePath("text"), {});
     field.show();
-    field.activateWindow();
     field.setFocus();
-
     // Without a window manager the focus arrives a little after showing; report it once it
     // is really there.
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (field.hasFocus() && field.isActiveWindow()) {
-            writeText(folder.filePath("ready"), QString::number(field.winId()));
+            field.save("ready", {});
             poll.stop();
         } else {
             field.activateWindow();

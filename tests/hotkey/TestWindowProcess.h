@@ -1,6 +1,10 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -9,33 +13,50 @@
 
 namespace quenda::test {
 
+// Runs xdotool (or another X tool) with `arguments`; fails the test when it fails.
+inline void runX11Tool(const std::string& program, const std::vector<std::string>& arguments) {
+    const auto result = runProgram("/usr/bin/" + program, arguments);
+    ASSERT_EQ(result.status, 0) << program << " failed: " << result.err;
+}
+
 // The test window (one focused text field) running as a separate X client, and what it has
-// received so far.
+// received so far. The constructor returns once the field has the keyboard focus.
 class TestWindowProcess {
   public:
-    // Starts the window and waits until its field has the keyboard focus.
-    TestWindowProcess();
-    ~TestWindowProcess();
+    TestWindowProcess() {
+        ProcessOptions options;
+        options.standardError = ProcessOptions::Output::capture;
+        process_ = Process::launch(QUENDA_TEST_WINDOW, {folder_.path().string()}, options);
+        waitUntil(
+            [&] { return std::filesystem::exists(folder_ / "ready") || !process_->isRunning(); });
+        if (!std::filesystem::exists(folder_ / "ready")) {
+            process_->terminate();
+            process_->waitForExit();
+            throw std::runtime_error("the test window never had the keyboard focus: " +
+                                     process_->standardErrorText());
+        }
+    }
+    ~TestWindowProcess() {
+        process_->terminate();
+        process_->waitForExit();
+    }
 
-    std::string text() const;
-    // One entry per key press the window received: {Qt key, Qt modifiers}.
-    std::vector<std::pair<int, int>> keyPresses() const;
-    // Gives the keyboard focus back to the window.
-    void focus() const;
+    std::string text() const { return readFile(folder_ / "text"); }
+
+    // The Qt modifiers of every press of `qtKey` the window received.
+    std::vector<int> presses(int qtKey) const {
+        std::vector<int> modifiers;
+        std::istringstream lines(readFile(folder_ / "keys"));
+        for (int key = 0, held = 0; lines >> key >> held;) {
+            if (key == qtKey)
+                modifiers.push_back(held);
+        }
+        return modifiers;
+    }
 
   private:
     TempDir folder_;
     std::unique_ptr<Process> process_;
-    std::string windowId_;
 };
-
-// Runs xdotool (or another X tool) with `arguments`; fails the test when it fails.
-void runX11Tool(const std::string& program, const std::vector<std::string>& arguments);
-
-// The X key codes held down on the test display now.
-std::vector<int> x11KeysDown();
-
-// Whether an X server answers at `displayName`.
-bool x11DisplayReachable(const std::string& displayName);
 
 }  // namespace quenda::test

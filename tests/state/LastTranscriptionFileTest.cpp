@@ -9,41 +9,33 @@
 namespace quenda {
 namespace {
 
-using test::ScopedEnv;
-using test::TempDir;
-
 class LastTranscription : public ::testing::Test {
   protected:
-    TempDir data;
-    ScopedEnv dataVariable{"XDG_DATA_HOME", data.path().string()};
-    std::filesystem::path current() { return data / "Quenda" / "ultima_transcricao.txt"; }
-    std::filesystem::path legacy() { return data / "Brevimo" / "ultima_transcricao.txt"; }
+    test::TempDir data;
+    test::ScopedEnv dataVariable{"XDG_DATA_HOME", data.path().string()};
+    const std::filesystem::path current = data / "Quenda" / "ultima_transcricao.txt";
 };
 
-TEST_F(LastTranscription, FirstUseCreatesTheDirectoryAndHasNoText) {
+TEST_F(LastTranscription, WritesExactlyTheTextAndReadsItBack) {
     EXPECT_EQ(AppState::appSupportDir(), data / "Quenda");
     EXPECT_TRUE(std::filesystem::is_directory(data / "Quenda"));
     EXPECT_FALSE(LastTranscriptionFile::read());
-}
-
-TEST_F(LastTranscription, WritesExactlyTheTextAndReadsItBack) {
     const std::string text = "Olá, ação!\nSegunda linha sem quebra no fim";
     ASSERT_FALSE(LastTranscriptionFile::write(text));
-    EXPECT_EQ(test::readFile(current()), text);
+    EXPECT_EQ(test::readFile(current), text);
     EXPECT_EQ(LastTranscriptionFile::read(), text);
     ASSERT_FALSE(LastTranscriptionFile::write(""));
     EXPECT_EQ(LastTranscriptionFile::read(), "");
-
-    test::writeFile(current(), "ol\xE1");
+    test::writeFile(current, "ol\xE1");
     EXPECT_FALSE(LastTranscriptionFile::read()) << "Latin-1 bytes must read as a failure";
 }
 
 TEST_F(LastTranscription, LegacyTextIsCopiedOnceAndNeverOverwritesTheNewFile) {
-    test::writeFile(legacy(), "texto antigo");
+    const auto legacy = data / "Brevimo" / "ultima_transcricao.txt";
+    test::writeFile(legacy, "texto antigo");
     EXPECT_EQ(LastTranscriptionFile::read(), "texto antigo");
-    EXPECT_EQ(test::readFile(legacy()), "texto antigo");
-
-    test::writeFile(legacy(), "mudou depois");
+    EXPECT_EQ(test::readFile(legacy), "texto antigo");
+    test::writeFile(legacy, "mudou depois");
     LastTranscriptionFile::write("novo");
     AppState::appSupportDir();
     EXPECT_EQ(LastTranscriptionFile::read(), "novo");
@@ -51,22 +43,20 @@ TEST_F(LastTranscription, LegacyTextIsCopiedOnceAndNeverOverwritesTheNewFile) {
 
 TEST_F(LastTranscription, ConcurrentWritersNeverLeaveAMixedFile) {
     const std::string a(200000, 'a'), b(100000, 'b');
-    std::thread first([&] {
-        for (int i = 0; i < 30; ++i)
-            LastTranscriptionFile::write(a);
-    });
-    std::thread second([&] {
-        for (int i = 0; i < 30; ++i)
-            LastTranscriptionFile::write(b);
-    });
-    for (int i = 0; i < 60; ++i) {
-        auto text = LastTranscriptionFile::read();
-        if (text) {
-            EXPECT_TRUE(*text == a || *text == b) << "a reader saw a partial write";
+    {
+        std::jthread first([&] {
+            for (int i = 0; i < 30; ++i)
+                LastTranscriptionFile::write(a);
+        });
+        std::jthread second([&] {
+            for (int i = 0; i < 30; ++i)
+                LastTranscriptionFile::write(b);
+        });
+        for (int i = 0; i < 60; ++i) {
+            const auto text = LastTranscriptionFile::read();
+            EXPECT_TRUE(!text || *text == a || *text == b) << "a reader saw a partial write";
         }
     }
-    first.join();
-    second.join();
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(data / "Quenda"), {}), 1);
 }
 

@@ -1,0 +1,322 @@
+// The platform wrappers: processes, the serial queue, files, HTTP, loopback ports, defaults.
+#include <arpa/inet.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <httplib.h>
+
+#include <numeric>
+#include <regex>
+#include <thread>
+
+#include "platform/DispatchQueue.h"
+#include "platform/Files.h"
+#include "platform/Http.h"
+#include "platform/InMemoryDefaults.h"
+#include "platform/LoopbackPorts.h"
+#include "platform/MainQueue.h"
+#include "platform/Process.h"
+#include "platform/Uuid.h"
+#include "support/TestSupport.h"
+
+namespace quenda {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+std::unique_ptr<Process> shell(const std::string& script) {
+    return Process::launch("/bin/sh", {"-c", script});
+}
+
+TEST(Process, PassesArgumentsVerbatimAndCapturesAllOutput) {
+    ProcessOptions options;
+    options.standardOutput = options.standardError = ProcessOptions::Output::capture;
+    options.environment = {{"QUENDA_PROCESS_TEST", "valor com espaço"}};
+    // Arguments with spaces, quotes and shell syntax reach the program untouched, and more
+    // output than a pipe holds arrives whole.
+    auto process =
+        Process::launch("/bin/sh",
+                        {"-c",
+                         "printf '%s|' \"$@\"; printf '%s' \"$QUENDA_PROCESS_TEST\" >&2; "
+                         "head -c 3000000 /dev/zero | tr '\\0' e >&2; exit 3",
+                         "sh", "a b", "$(rm -rf x)", "-x", "ç"},
+                        options);
+    EXPECT_EQ(process->waitForExit(20s), 3);
+    EXPECT_FALSE(process->endedBySignal());
+    EXPECT_EQ(process->standardOutputText(), "a b|$(rm -rf x)|-x|ç|");
+    EXPECT_EQ(process->standardErrorText(), "valor com espaço" + std::string(3000000, 'e'));
+}
+
+TEST(Process, LaunchFailuresCarryTheSystemsDescription) {
+    test::TempDir dir;
+    test::writeFile(dir / "not-executable", "#!/bin/sh\n");
+    EXPECT_THAT([&] { Process::launch(dir / "missing", {}); },
+                ::testing::ThrowsMessage<ProcessLaunchError>("No such file or directory"));
+    EXPECT_THROW(Process::launch(dir / "not-executable", {}), ProcessLaunchError);
+    EXPECT_THROW(Process::launch(dir.path(), {}), ProcessLaunchError);
+}
+
+TEST(Process, ExitedChildrenAreReapedAndEveryObserverSeesTheStatus) {
+    auto process = shell("exit 4");
+    // Give it time to become a zombie without anyone waiting for it.
+    ASSERT_TRUE(test::waitUntil([&] { return !test::processAlive(process->pid()); }));
+    EXPECT_FALSE(process->isRunning());
+    EXPECT_EQ(process->exitStatus(), 4);
+    EXPECT_NE(::kill(process->pid(), 0), 0) << "the zombie was not reaped";
+
+    const pid_t dropped = shell("sleep 0.2")->pid();  // the handle goes while it runs
+    EXPECT_TRUE(test::waitUntil([&] { return ::kill(dropped, 0) != 0; })) << "never reaped";
+
+    auto observed = shell("sleep 0.1; exit 5");
+    std::atomic<int> agreeing{0};
+    std::vector<std::jthread> observers;
+    for (int i = 0; i < 4; ++i) {
+        observers.emplace_back([&] {
+            while (observed->isRunning())
+                std::this_thread::yield();
+            agreeing += observed->waitForExit() == 5;
+        });
+    }
+    observers.clear();
+    EXPECT_EQ(agreeing, 4);
+}
+
+TEST(Process, TerminateAndKillEndARunningChild) {
+    auto sleeper = shell("exec sleep 30");
+    EXPECT_TRUE(sleeper->isRunning());
+    EXPECT_FALSE(sleeper->waitForExit(50ms).has_value());
+    sleeper->terminate();
+    EXPECT_EQ(sleeper->waitForExit(5s), 128 + SIGTERM);
+    EXPECT_TRUE(sleeper->endedBySignal());
+    sleeper->terminate();  // harmless once it has exited
+
+    auto stubborn = shell("trap '' TERM; while :; do sleep 0.05; done");
+    ASSERT_TRUE(test::waitUntil([&] { return stubborn->isRunning(); }));
+    stubborn->kill();
+    EXPECT_EQ(stubborn->waitForExit(5s), 128 + SIGKILL);
+}
+
+TEST(DispatchQueue, RunsWorkFromManyThreadsOneAtATimeInOrderPerThread) {
+    DispatchQueue queue("test-serial");
+    std::atomic<int> running{0};
+    bool overlapped = false;
+    std::vector<std::vector<int>> seen(4);
+    {
+        std::vector<std::jthread> producers;
+        for (int p = 0; p < 4; ++p) {
+            producers.emplace_back([&, p] {
+                for (int i = 0; i < 200; ++i) {
+                    queue.async([&, p, i] {
+                        overlapped = overlapped || running++ != 0;
+                        seen[p].push_back(i);
+                        --running;
+                    });
+                }
+            });
+        }
+    }
+    queue.sync([] {});
+    EXPECT_FALSE(overlapped);
+    std::vector<int> expected(200);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(seen, std::vector(4, expected));
+}
+
+TEST(DispatchQueue, SyncReturnsRethrowsNestsAndDestructionRunsWhatIsQueued) {
+    std::atomic<int> ran{0};
+    {
+        DispatchQueue queue("test-sync");
+        EXPECT_EQ(queue.sync([] { return 42; }), 42);
+        EXPECT_THROW(queue.sync([]() -> int { throw std::runtime_error("falhou"); }),
+                     std::runtime_error);
+        EXPECT_EQ(queue.sync([&] {
+            EXPECT_TRUE(queue.isCurrent());
+            return queue.sync([] { return 7; });
+        }),
+                  7);
+        EXPECT_FALSE(queue.isCurrent());
+        // A throwing async job does not take the queue down.
+        queue.async([] { throw std::runtime_error("ignored"); });
+        EXPECT_EQ(queue.sync([] { return 1; }), 1);
+        queue.async([] { std::this_thread::sleep_for(20ms); });
+        for (int i = 0; i < 10; ++i)
+            queue.async([&] { ++ran; });
+    }
+    EXPECT_EQ(ran, 10);
+}
+
+TEST(ManualMainQueue, RunsPostedWorkOnlyWhenDrainedWorkPostedMeanwhileIncluded) {
+    ManualMainQueue main;
+    std::vector<int> order;
+    main.post([&] {
+        order.push_back(1);
+        main.post([&] { order.push_back(3); });
+    });
+    main.post([&] { order.push_back(2); });
+    EXPECT_TRUE(order.empty());
+    EXPECT_EQ(main.drain(), 3u);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+size_t entriesIn(const fs::path& dir) {
+    return std::distance(fs::directory_iterator(dir), {});
+}
+
+TEST(Files, Utf8ValidationAndReading) {
+    EXPECT_TRUE(files::isValidUtf8(""));
+    EXPECT_TRUE(files::isValidUtf8("ação, ç, Ç — Olá 😀"));
+    EXPECT_FALSE(files::isValidUtf8("\xC3"));              // truncated sequence
+    EXPECT_FALSE(files::isValidUtf8("\xC0\xAF"));          // overlong "/"
+    EXPECT_FALSE(files::isValidUtf8("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(files::isValidUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
+    EXPECT_FALSE(files::isValidUtf8("ol\xE1"));            // Latin-1 "olá"
+
+    test::TempDir dir;
+    EXPECT_FALSE(files::readUtf8File(dir / "missing.txt"));
+    test::writeFile(dir / "latin1.txt", "ol\xE1");
+    EXPECT_FALSE(files::readUtf8File(dir / "latin1.txt"));
+    test::writeFile(dir / "empty.txt", "");
+    EXPECT_EQ(files::readUtf8File(dir / "empty.txt"), "");
+}
+
+TEST(Files, AtomicWriteReplacesWholeAndLeavesNothingBehind) {
+    test::TempDir dir;
+    auto target = dir / "texto.txt";
+    ASSERT_FALSE(files::writeFileAtomically(target, "primeiro"));
+    ASSERT_FALSE(files::writeFileAtomically(target, "segundo, ação"));
+    EXPECT_EQ(files::readUtf8File(target), "segundo, ação");
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u);
+
+    // A write that cannot happen reports it and leaves the old content alone.
+    EXPECT_TRUE(files::writeFileAtomically(dir / "missing" / "x.txt", "x"));
+    if (::geteuid() != 0) {
+        fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
+        EXPECT_TRUE(files::writeFileAtomically(target, "terceiro"));
+        EXPECT_EQ(files::readUtf8File(target), "segundo, ação");
+    }
+}
+
+TEST(Files, AtomicCopyExecutableCheckAndUuids) {
+    test::TempDir dir;
+    const std::string big(300000, 'm');
+    test::writeFile(dir / "from.bin", big);
+    files::copyFileAtomically(dir / "from.bin", dir / "to.bin");
+    EXPECT_EQ(test::readFile(dir / "to.bin"), big);
+    EXPECT_EQ(test::readFile(dir / "from.bin"), big);
+    EXPECT_THROW(files::copyFileAtomically(dir / "absent", dir / "x"), fs::filesystem_error);
+    EXPECT_THROW(files::copyFileAtomically(dir / "from.bin", dir / "no-dir" / "x"),
+                 fs::filesystem_error);
+    EXPECT_EQ(entriesIn(dir.path()), 2u);
+
+    EXPECT_FALSE(files::isExecutableFile(dir / "from.bin"));
+    fs::permissions(dir / "from.bin", fs::perms::owner_exec, fs::perm_options::add);
+    EXPECT_TRUE(files::isExecutableFile(dir / "from.bin"));
+    EXPECT_FALSE(files::isExecutableFile(dir.path()));  // a directory is not a program
+    EXPECT_FALSE(files::isExecutableFile(dir / "absent"));
+
+    const auto uuid = makeUuidText();
+    EXPECT_TRUE(std::regex_match(uuid, std::regex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}")));
+    EXPECT_NE(uuid, makeUuidText());
+}
+
+TEST(Http, StatusBodyHeadersAndTransportFailures) {
+    httplib::Server server;
+    server.Get("/missing", [](const httplib::Request&, httplib::Response& response) {
+        response.status = 404;
+        response.set_content("não há", "text/plain");
+    });
+    std::string receivedBody, receivedHeader;
+    server.Post("/echo", [&](const httplib::Request& request, httplib::Response& response) {
+        receivedBody = request.body;
+        receivedHeader = request.get_header_value("X-Quenda");
+        response.set_content("{\"ok\":true}", "application/json");
+    });
+    server.Get("/slow", [](const httplib::Request&, httplib::Response& response) {
+        std::this_thread::sleep_for(1500ms);
+        response.set_content("tarde", "text/plain");
+    });
+    const std::string base =
+        "http://127.0.0.1:" + std::to_string(server.bind_to_any_port("127.0.0.1"));
+    std::jthread loop([&] { server.listen_after_bind(); });
+
+    auto missing = Http::get(base + "/missing", 2s);
+    ASSERT_TRUE(missing.answered()) << missing.transportError;
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_EQ(missing.body, "não há");
+
+    const std::string body("binário\0com zero", 17);
+    HttpRequest post{.method = "POST",
+                     .url = base + "/echo",
+                     .headers = {{"X-Quenda", "sim"}, {"Content-Type", "application/octet-stream"}},
+                     .body = body,
+                     .timeout = 2s};
+    auto answer = Http::send(post);
+    ASSERT_TRUE(answer.answered()) << answer.transportError;
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.contentType, "application/json");
+    EXPECT_EQ(receivedBody, body);
+    EXPECT_EQ(receivedHeader, "sim");
+
+    const auto start = std::chrono::steady_clock::now();
+    auto timedOut = Http::get(base + "/slow", 200ms);
+    EXPECT_FALSE(timedOut.answered());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1400ms);
+    EXPECT_TRUE(timedOut.body.empty());
+    server.stop();
+
+    auto port = findFreeLoopbackPort();
+    ASSERT_TRUE(port);
+    auto refused = Http::get("http://127.0.0.1:" + std::to_string(*port) + "/", 2s);
+    EXPECT_FALSE(refused.answered());
+    EXPECT_NE(refused.transportError.find("onnect"), std::string::npos) << refused.transportError;
+}
+
+TEST(LoopbackPorts, APortWithAListenerIsTakenEvenWhenItAllowsSharing) {
+    auto port = findFreeLoopbackPort();
+    ASSERT_TRUE(port);
+    EXPECT_TRUE(isLoopbackPortFree(*port));
+    // Listen the way the whisper.cpp server does: SO_REUSEADDR and SO_REUSEPORT.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0), yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
+    sockaddr_in address{.sin_family = AF_INET,
+                        .sin_port = htons(*port),
+                        .sin_addr = {htonl(INADDR_LOOPBACK)},
+                        .sin_zero = {}};
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(fd, 4), 0);
+    EXPECT_FALSE(isLoopbackPortFree(*port));
+    ::close(fd);
+    EXPECT_TRUE(isLoopbackPortFree(*port));
+}
+
+TEST(InMemoryDefaults, KindsStayApartAndTheInstalledStoreIsShared) {
+    auto store = std::make_shared<InMemoryDefaults>();
+    auto previous = installStandardDefaults(store);
+    standardDefaults()->setBoolean("cleanWithLLM", false);
+    EXPECT_EQ(store->boolean("cleanWithLLM"), false);
+    // A value of the other kind reads as nothing; writing the other kind replaces it.
+    EXPECT_EQ(store->text("cleanWithLLM"), std::nullopt);
+    store->setText("cleanWithLLM", "true");
+    EXPECT_EQ(store->boolean("cleanWithLLM"), std::nullopt);
+    store->remove("cleanWithLLM");
+    EXPECT_EQ(store->text("cleanWithLLM"), std::nullopt);
+    // Installing nothing gives a fresh, empty store rather than no store at all.
+    EXPECT_EQ(installStandardDefaults(nullptr), store);
+    store->setText("uiLanguage", "es");
+    ASSERT_NE(standardDefaults(), nullptr);
+    EXPECT_EQ(standardDefaults()->text("uiLanguage"), std::nullopt);
+    installStandardDefaults(previous);
+}
+
+}  // namespace
+}  // namespace quenda

@@ -1,0 +1,114 @@
+// The Qt adapters: the settings file behind the defaults store and the main queue.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <numeric>
+#include <thread>
+
+#include "platform_qt/DefaultsQt.h"
+#include "platform_qt/MainQueueQt.h"
+#include "support/TestSupport.h"
+
+namespace quenda {
+namespace {
+
+TEST(DefaultsQt, ValuesAreOnDiskAsSoonAsTheyAreSetAndOnlyBooleanWordsAreBooleans) {
+    test::TempDir dir;
+    const auto file = dir / "Quenda.conf";
+    DefaultsQt store(file);
+    store.setText("modelID", "base");
+    store.setBoolean("cleanWithLLM", true);
+    // Awkward texts for an INI file: separators, quotes, accents, a leading '@'.
+    const std::string awkward = "a=b, c; \"d\" @Invalid() Português ✓ [x]\\";
+    store.setText("odd", awkward);
+    DefaultsQt reopened(file);  // a second reader sees what the first wrote, without a restart
+    EXPECT_EQ(reopened.text("modelID"), "base");
+    EXPECT_EQ(reopened.boolean("cleanWithLLM"), true);
+    EXPECT_EQ(reopened.text("odd"), awkward);
+    store.remove("modelID");
+    EXPECT_EQ(DefaultsQt(file).text("modelID"), std::nullopt);
+
+    test::writeFile(dir / "Other.conf", "[General]\ncleanWithLLM=yes\nflag=false\n");
+    DefaultsQt other(dir / "Other.conf");
+    EXPECT_EQ(other.boolean("cleanWithLLM"), std::nullopt);
+    EXPECT_EQ(other.text("cleanWithLLM"), "yes");
+    EXPECT_EQ(other.boolean("flag"), false);
+    EXPECT_EQ(other.text("flag"), std::nullopt);
+    EXPECT_EQ(other.boolean("missing"), std::nullopt);
+
+    // Readers and a writer on several threads.
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < 3; ++t) {
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < 200; ++i)
+                    t == 0 ? store.setText("uiLanguage", i % 2 ? "en" : "es")
+                           : void(store.text("uiLanguage"));
+            });
+        }
+    }
+    EXPECT_EQ(DefaultsQt(file).text("uiLanguage"), "en");
+}
+
+class MainQueueQtTest : public ::testing::Test {
+  protected:
+    // Runs the event loop until `condition` holds or `limit` passes.
+    static bool processUntil(const std::function<bool()>& condition,
+                             std::chrono::milliseconds limit = std::chrono::seconds(2)) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!condition() && std::chrono::steady_clock::now() < deadline)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return condition();
+    }
+
+    int argc = 1;
+    char name[16] = "PlatformQtTest";
+    char* argv[2] = {name, nullptr};
+    QCoreApplication application{argc, argv};
+};
+
+TEST_F(MainQueueQtTest, WorkFromOtherThreadsRunsOnTheMainThreadInPostingOrder) {
+    MainQueueQt queue;
+    const auto mainThread = std::this_thread::get_id();
+    std::vector<std::vector<int>> seen(2);  // touched on the main thread only
+    bool offMain = false;
+    {
+        std::vector<std::jthread> posters;
+        for (int t = 0; t < 2; ++t) {
+            posters.emplace_back([&, t] {
+                for (int i = 0; i < 200; ++i) {
+                    queue.post([&, t, i] {
+                        offMain = offMain || std::this_thread::get_id() != mainThread;
+                        seen[t].push_back(i);
+                    });
+                }
+            });
+        }
+    }
+    ASSERT_TRUE(processUntil([&] { return seen[0].size() + seen[1].size() == 400; }));
+    EXPECT_FALSE(offMain);
+    std::vector<int> expected(200);
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(seen, std::vector(2, expected));
+}
+
+TEST_F(MainQueueQtTest, HeldWorkWaitsForReleaseAndDiesWithTheQueue) {
+    std::vector<int> order;
+    {
+        MainQueueQt held(MainQueueQt::Start::held), dropped(MainQueueQt::Start::held);
+        held.post([&] { order.push_back(1); });
+        held.post([&] { order.push_back(2); });
+        dropped.post([&] { order.push_back(99); });
+        EXPECT_FALSE(processUntil([&] { return !order.empty(); }, std::chrono::milliseconds(50)));
+        held.release();
+        held.post([&] { order.push_back(3); });
+        ASSERT_TRUE(processUntil([&] { return order.size() == 3; }));
+        dropped.release();
+        dropped.post([&] { order.push_back(99); });
+    }  // destroyed before its work could run
+    processUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+}  // namespace
+}  // namespace quenda

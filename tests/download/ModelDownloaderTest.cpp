@@ -31,39 +31,24 @@ struct Outcome {
 //   /cut/        the length of the body, then half of it, then the connection closes
 //   /slow/       a long body trickling in, until the client goes away
 //   /nolength/   the body in chunks, no length announced
-//   /status/N/   status N with a small HTML error page
-//   /empty/      status 200 and no body
+//   /status/N/   status N, with a small HTML error page unless N is 200
 class ModelDownloaderTest : public ::testing::Test {
   protected:
     ModelDownloaderTest() {
         for (int i = 0; i < (1 << 20); ++i)
             body.push_back(static_cast<char>((i * 31 + i / 997) % 251));
-        serveWithLength("/full/.*", body.size(), body.size(), 2ms, 1 << 16);
-        serveWithLength("/cut/.*", body.size(), body.size() / 2, 2ms, 1 << 16);
-        serveWithLength("/slow/.*", 1 << 30, 1 << 30, 20ms, 4096);
-        server.Get("/nolength/.*", [this](const httplib::Request&, httplib::Response& response) {
-            response.set_chunked_content_provider(
-                "application/octet-stream", [this](size_t offset, httplib::DataSink& sink) {
-                    std::this_thread::sleep_for(2ms);
-                    if (offset >= body.size())
-                        sink.done();
-                    return offset >= body.size() ||
-                           sink.write(body.data() + offset,
-                                      std::min(body.size() - offset, size_t{65536}));
-                });
-        });
-        server.Get(R"(/status/(\d+)/.*)",
-                   [](const httplib::Request& request, httplib::Response& response) {
-                       response.status = std::stoi(request.matches[1]);
-                       response.set_content("<html><body>Error page</body></html>", "text/html");
-                   });
-        server.Get("/empty/.*", [](const httplib::Request&, httplib::Response& response) {
-            response.set_content("", "application/octet-stream");
+        serve("/full/.*", body.size(), body.size(), 2ms, 1 << 16);
+        serve("/cut/.*", body.size(), body.size() / 2, 2ms, 1 << 16);
+        serve("/slow/.*", 1 << 30, 1 << 30, 20ms, 4096);
+        serve("/nolength/.*", 0, body.size(), 2ms, 1 << 16);
+        server.Get(R"(/status/(\d+)/.*)", [](const auto& request, httplib::Response& response) {
+            response.status = std::stoi(request.matches[1]);
+            response.set_content(response.status == 200 ? "" : "<html>Error page</html>",
+                                 "text/html");
         });
         port = server.bind_to_any_port("127.0.0.1");
         loop = std::jthread([this] { server.listen_after_bind(); });
-        // stop() is ignored until the accept loop runs.
-        test::waitUntil([this] { return server.is_running(); });
+        test::waitUntil([this] { return server.is_running(); });  // stop() is ignored before
 
         test::writeFile(destination, kOldModel);
         downloader = std::make_unique<ModelDownloader>(
@@ -77,20 +62,26 @@ class ModelDownloaderTest : public ::testing::Test {
         server.stop();
     }
 
-    // `length` bytes announced, the body repeated, the connection closed at `cutAt`.
-    void serveWithLength(const std::string& route, size_t length, size_t cutAt,
-                         std::chrono::milliseconds pause, size_t piece) {
-        server.Get(route, [=, this](const httplib::Request&, httplib::Response& response) {
-            response.set_content_provider(
-                length, "application/octet-stream",
-                [=, this](size_t offset, size_t wanted, httplib::DataSink& sink) {
-                    if (offset >= cutAt || stopping)
-                        return false;
-                    std::this_thread::sleep_for(pause);
-                    const size_t at = offset % body.size();
-                    return sink.write(body.data() + at,
-                                      std::min({wanted, piece, cutAt - offset, body.size() - at}));
-                });
+    // The body repeated up to `end`, with `length` announced (none for 0).
+    void serve(const std::string& route, size_t length, size_t end, std::chrono::milliseconds pause,
+               size_t piece) {
+        server.Get(route, [=, this](const auto&, httplib::Response& response) {
+            auto provide = [=, this](size_t offset, httplib::DataSink& sink) {
+                if (offset >= end && !length)
+                    sink.done();
+                if (offset >= end || stopping)
+                    return offset >= end && !length;  // with a length: the connection is cut here
+                std::this_thread::sleep_for(pause);
+                const size_t at = offset % body.size();
+                return sink.write(body.data() + at,
+                                  std::min({piece, end - offset, body.size() - at}));
+            };
+            if (length == 0)
+                return response.set_chunked_content_provider("application/octet-stream", provide);
+            response.set_content_provider(length, "application/octet-stream",
+                                          [=](size_t offset, size_t, httplib::DataSink& sink) {
+                                              return provide(offset, sink);
+                                          });
         });
     }
 
@@ -126,36 +117,31 @@ class ModelDownloaderTest : public ::testing::Test {
 
 TEST_F(ModelDownloaderTest, DownloadsWithOrWithoutALengthAndReplacesTheOldFile) {
     test::writeFile(models / "ggml-base.bin.tmp-Ab12Cd", "left by a crash");
-    Outcome unsized;
-    start(unsized, "/nolength/");
-    ASSERT_TRUE(runUntil([&] { return unsized.calls > 0; }));
-    EXPECT_TRUE(unsized.result);
-    std::vector<double> zeroThenDone(progressSeen.size(), 0.0);
-    zeroThenDone.back() = 1.0;
-    EXPECT_EQ(progressSeen, zeroThenDone);
-    EXPECT_TRUE(test::readFile(destination) == body);
-
-    test::writeFile(destination, kOldModel);
-    progressSeen.clear();
-    Outcome outcome;
-    start(outcome, "/full/");
-    EXPECT_TRUE(downloader->isDownloading());
-    ASSERT_TRUE(runUntil([&] { return outcome.calls > 0; }));
-    mainQueue.drain();
-    EXPECT_EQ(outcome.calls, 1);
-    EXPECT_TRUE(outcome.result);
-    EXPECT_EQ(outcome.thread, std::this_thread::get_id());
-    EXPECT_FALSE(downloader->isDownloading());
-    EXPECT_EQ(downloader->error(), std::nullopt);
-    EXPECT_TRUE(test::readFile(destination) == body);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(models.path()), {}), 1);
-    bool sawPart = false;
-    for (size_t i = 1; i < progressSeen.size(); ++i) {
-        EXPECT_GE(progressSeen[i], progressSeen[i - 1]);
-        sawPart = sawPart || (progressSeen[i] > 0.0 && progressSeen[i] < 1.0);
+    for (const bool sized : {false, true}) {
+        SCOPED_TRACE(sized);
+        test::writeFile(destination, kOldModel);
+        progressSeen.clear();
+        Outcome outcome;
+        start(outcome, sized ? "/full/" : "/nolength/");
+        EXPECT_TRUE(downloader->isDownloading());
+        ASSERT_TRUE(runUntil([&] { return outcome.calls > 0; }));
+        mainQueue.drain();
+        EXPECT_EQ(outcome.calls, 1);
+        EXPECT_TRUE(outcome.result);
+        EXPECT_EQ(outcome.thread, std::this_thread::get_id());
+        EXPECT_FALSE(downloader->isDownloading());
+        EXPECT_EQ(downloader->error(), std::nullopt);
+        EXPECT_TRUE(test::readFile(destination) == body);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(models.path()), {}), 1);
+        // Rising to 1.0 through parts of the whole; without a length, 0.0 until success.
+        EXPECT_EQ(progressSeen.back(), 1.0);
+        bool sawPart = false;
+        for (size_t i = 0; i + 1 < progressSeen.size(); ++i) {
+            EXPECT_LE(progressSeen[i], sized ? progressSeen[i + 1] : 0.0);
+            sawPart = sawPart || progressSeen[i] > 0.0;
+        }
+        EXPECT_EQ(sawPart, sized);
     }
-    EXPECT_TRUE(sawPart);
-    EXPECT_EQ(progressSeen.back(), 1.0);
 }
 
 TEST_F(ModelDownloaderTest, FailuresKeepTheOldModelAndSayWhatHappened) {
@@ -165,7 +151,7 @@ TEST_F(ModelDownloaderTest, FailuresKeepTheOldModelAndSayWhatHappened) {
              {"/status/404/",
               "O arquivo do modelo não foi encontrado no servidor (erro HTTP 404)."},
              {"/status/500/", "O servidor de download respondeu com o erro HTTP 500."},
-             {"/empty/", "O servidor de download não enviou nenhum dado."},
+             {"/status/200/", "O servidor de download não enviou nenhum dado."},
              {"/cut/", "A conexão caiu antes de o download terminar."},
              {"http://127.0.0.1:" + std::to_string(*closedPort) + "/",
               "O servidor de download recusou a conexão."}}) {
@@ -231,16 +217,13 @@ TEST_F(ModelDownloaderTest, RefusedAtOnceWhileBusyOrForAnUnknownModelOrAddress) 
     EXPECT_TRUE(running.result);
 
     const size_t changes = progressSeen.size();
-    for (const char* id : {"tiny", "Base", ""}) {
+    const char* ids[] = {"tiny", "Base", "", "base", "base", "base"};
+    const char* addresses[] = {"", "", "", "not an address ", "ftp://127.0.0.1/", "file:///etc/"};
+    for (int i = 0; i < 6; ++i) {
+        address = addresses[i];
         Outcome outcome;
-        downloader->download(id, outcome.callback());
-        EXPECT_EQ(outcome.calls, 1) << id;
-    }
-    for (const char* bad : {"not an address ", "ftp://127.0.0.1/", "file:///etc/"}) {
-        address = bad;
-        Outcome outcome;
-        downloader->download("base", outcome.callback());
-        EXPECT_EQ(outcome.calls, 1) << bad;
+        downloader->download(ids[i], outcome.callback());
+        EXPECT_EQ(outcome.calls, 1) << ids[i] << addresses[i];
         EXPECT_FALSE(outcome.result);
     }
     mainQueue.drain();

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -12,12 +10,6 @@
 #include "support/TestSupport.h"
 
 namespace quenda::test {
-
-// Runs xdotool (or another X tool) with `arguments`; fails the test when it fails.
-inline void runX11Tool(const std::string& program, const std::vector<std::string>& arguments) {
-    const auto result = runProgram("/usr/bin/" + program, arguments);
-    ASSERT_EQ(result.status, 0) << program << " failed: " << result.err;
-}
 
 // The test window (one focused text field) running as a separate X client, and what it has
 // received so far. The constructor returns once the field has the keyboard focus.

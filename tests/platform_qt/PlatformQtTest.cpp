@@ -36,17 +36,14 @@ TEST(DefaultsQt, ValuesAreOnDiskAsSoonAsTheyAreSetAndOnlyBooleanWordsAreBooleans
     EXPECT_EQ(other.text("flag"), std::nullopt);
     EXPECT_EQ(other.boolean("missing"), std::nullopt);
 
-    // Readers and a writer on several threads.
-    {
-        std::vector<std::jthread> threads;
-        for (int t = 0; t < 3; ++t) {
-            threads.emplace_back([&, t] {
-                for (int i = 0; i < 200; ++i)
-                    t == 0 ? store.setText("uiLanguage", i % 2 ? "en" : "es")
-                           : void(store.text("uiLanguage"));
-            });
-        }
-    }
+    // A writer and a reader on two threads.
+    std::jthread reader([&] {
+        for (int i = 0; i < 200; ++i)
+            store.text("uiLanguage");
+    });
+    for (int i = 0; i < 200; ++i)
+        store.setText("uiLanguage", i % 2 ? "en" : "es");
+    reader.join();
     EXPECT_EQ(DefaultsQt(file).text("uiLanguage"), "en");
 }
 
@@ -70,26 +67,25 @@ class MainQueueQtTest : public ::testing::Test {
 TEST_F(MainQueueQtTest, WorkFromOtherThreadsRunsOnTheMainThreadInPostingOrder) {
     MainQueueQt queue;
     const auto mainThread = std::this_thread::get_id();
-    std::vector<std::vector<int>> seen(2);  // touched on the main thread only
+    std::vector<int> seen[2];  // touched on the main thread only
     bool offMain = false;
-    {
-        std::vector<std::jthread> posters;
-        for (int t = 0; t < 2; ++t) {
-            posters.emplace_back([&, t] {
-                for (int i = 0; i < 200; ++i) {
-                    queue.post([&, t, i] {
-                        offMain = offMain || std::this_thread::get_id() != mainThread;
-                        seen[t].push_back(i);
-                    });
-                }
+    std::jthread other([&] {
+        for (int i = 0; i < 200; ++i) {
+            queue.post([&, i] {
+                offMain = offMain || std::this_thread::get_id() != mainThread;
+                seen[0].push_back(i);
             });
         }
-    }
+    });
+    for (int i = 0; i < 200; ++i)
+        queue.post([&, i] { seen[1].push_back(i); });
+    other.join();
     ASSERT_TRUE(processUntil([&] { return seen[0].size() + seen[1].size() == 400; }));
     EXPECT_FALSE(offMain);
     std::vector<int> expected(200);
     std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(seen, std::vector(2, expected));
+    EXPECT_EQ(seen[0], expected);
+    EXPECT_EQ(seen[1], expected);
 }
 
 TEST_F(MainQueueQtTest, HeldWorkWaitsForReleaseAndDiesWithTheQueue) {

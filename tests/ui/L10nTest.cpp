@@ -49,7 +49,8 @@ TEST_F(L10nTest, StoredLanguageRulesAndLookups) {
         store->setText(L10n::kLanguageKey, stored);
         EXPECT_EQ(L10n::current(), AppLanguage::pt) << stored;
     }
-    store->setBoolean(L10n::kLanguageKey, true);  // not a text at all
+    store->setText(L10n::kLanguageKey, "es");
+    store->setBoolean(L10n::kLanguageKey, true);  // not a text at all, and it replaces the text
     EXPECT_EQ(L10n::current(), AppLanguage::pt);
 
     EXPECT_EQ(AppLanguage::allCases()[0].displayName(), "Português (Brasil)");

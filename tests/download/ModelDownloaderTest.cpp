@@ -91,9 +91,6 @@ class ModelDownloaderTest : public ::testing::Test {
             route.starts_with("http") ? route : "http://127.0.0.1:" + std::to_string(port) + route;
         downloader->download("base", outcome.callback());
     }
-    bool runUntil(const std::function<bool()>& condition) {
-        return mainQueue.runUntil(condition, 10s);
-    }
     // The old model is untouched and no temporary file is left beside it.
     void expectOldModelAlone() {
         EXPECT_EQ(test::readFile(destination), kOldModel);
@@ -124,7 +121,7 @@ TEST_F(ModelDownloaderTest, DownloadsWithOrWithoutALengthAndReplacesTheOldFile) 
         Outcome outcome;
         start(outcome, sized ? "/full/" : "/nolength/");
         EXPECT_TRUE(downloader->isDownloading());
-        ASSERT_TRUE(runUntil([&] { return outcome.calls > 0; }));
+        ASSERT_TRUE(mainQueue.runUntil([&] { return outcome.calls > 0; }, 10s));
         mainQueue.drain();
         EXPECT_EQ(outcome.calls, 1);
         EXPECT_TRUE(outcome.result);
@@ -157,7 +154,7 @@ TEST_F(ModelDownloaderTest, FailuresKeepTheOldModelAndSayWhatHappened) {
               "O servidor de download recusou a conexão."}}) {
         Outcome outcome;
         start(outcome, route);
-        ASSERT_TRUE(runUntil([&] { return outcome.calls > 0; })) << route;
+        ASSERT_TRUE(mainQueue.runUntil([&] { return outcome.calls > 0; }, 10s)) << route;
         EXPECT_FALSE(outcome.result) << route;
         EXPECT_EQ(downloader->error(), message);
         EXPECT_FALSE(downloader->isDownloading());
@@ -173,7 +170,7 @@ TEST_F(ModelDownloaderTest, FailuresKeepTheOldModelAndSayWhatHappened) {
     test::ScopedEnv elsewhere("QUENDA_MODELS_DIR", unwritable.string());
     Outcome outcome;
     start(outcome, "/full/");
-    ASSERT_TRUE(runUntil([&] { return outcome.calls > 0; }));
+    ASSERT_TRUE(mainQueue.runUntil([&] { return outcome.calls > 0; }, 10s));
     EXPECT_FALSE(outcome.result);
     EXPECT_EQ(downloader->error(), "Não foi possível gravar o modelo em " + unwritable.string() +
                                        ": o caminho não é uma pasta.");
@@ -182,10 +179,10 @@ TEST_F(ModelDownloaderTest, FailuresKeepTheOldModelAndSayWhatHappened) {
 TEST_F(ModelDownloaderTest, CancelCallsTheCompletionOnceAndALateReportSparesTheNextDownload) {
     Outcome first, second;
     start(first, "/slow/");
-    ASSERT_TRUE(runUntil([&] { return downloader->progress() > 0.0; }));
+    ASSERT_TRUE(mainQueue.runUntil([&] { return downloader->progress() > 0.0; }, 10s));
     downloader->cancel();
     EXPECT_EQ(first.calls, 0);  // only on the main queue
-    ASSERT_TRUE(runUntil([&] { return downloader->error().has_value(); }));
+    ASSERT_TRUE(mainQueue.runUntil([&] { return downloader->error().has_value(); }, 10s));
     downloader->cancel();
     mainQueue.drain();
     EXPECT_EQ(first.calls, 1);
@@ -198,7 +195,7 @@ TEST_F(ModelDownloaderTest, CancelCallsTheCompletionOnceAndALateReportSparesTheN
     // Started before the cancelled transfer has reported its end.
     start(second, "/full/");
     EXPECT_EQ(downloader->progress(), 0.0);
-    ASSERT_TRUE(runUntil([&] { return second.calls > 0; }));
+    ASSERT_TRUE(mainQueue.runUntil([&] { return second.calls > 0; }, 10s));
     mainQueue.drain();
     EXPECT_EQ(first.calls, 1);
     EXPECT_EQ(second.calls, 1);
@@ -213,7 +210,7 @@ TEST_F(ModelDownloaderTest, RefusedAtOnceWhileBusyOrForAnUnknownModelOrAddress) 
     downloader->download("large-v3-turbo", second.callback());
     EXPECT_EQ(second.calls, 1);
     EXPECT_FALSE(second.result);
-    ASSERT_TRUE(runUntil([&] { return running.calls > 0; }));
+    ASSERT_TRUE(mainQueue.runUntil([&] { return running.calls > 0; }, 10s));
     EXPECT_TRUE(running.result);
 
     const size_t changes = progressSeen.size();
@@ -234,7 +231,7 @@ TEST_F(ModelDownloaderTest, RefusedAtOnceWhileBusyOrForAnUnknownModelOrAddress) 
 TEST_F(ModelDownloaderTest, DestroyedMidTransferItLeavesNothingBehind) {
     Outcome outcome;
     start(outcome, "/slow/");
-    ASSERT_TRUE(runUntil([&] { return downloader->progress() > 0.0; }));
+    ASSERT_TRUE(mainQueue.runUntil([&] { return downloader->progress() > 0.0; }, 10s));
     downloader.reset();
     mainQueue.drain();
     EXPECT_EQ(outcome.calls, 0);

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -86,7 +85,6 @@ class SampleCollector {
             std::lock_guard lock(mutex_);
             samples_.insert(samples_.end(), block.begin(), block.end());
             threads_.insert(std::this_thread::get_id());
-            grown_.notify_all();
         };
     }
     std::vector<float> samples() const {
@@ -98,22 +96,26 @@ class SampleCollector {
         std::lock_guard lock(mutex_);
         return threads_.size();
     }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        samples_.clear();
+        threads_.clear();
+    }
     bool waitForSize(std::size_t count) {
-        std::unique_lock lock(mutex_);
-        return grown_.wait_for(lock, 5s, [&] { return samples_.size() >= count; });
+        return waitUntil([&] { return size() >= count; }, 5s);
     }
     // Until the last quarter second is louder than `level` (rms).
     bool waitForSound(double level = 0.2) {
-        std::unique_lock lock(mutex_);
-        return grown_.wait_for(lock, 5s, [&] {
-            return samples_.size() >= kRate / 4 &&
-                   rms(samples_, samples_.size() - kRate / 4) > level;
-        });
+        return waitUntil(
+            [&] {
+                const auto all = samples();
+                return all.size() >= kRate / 4 && rms(all, all.size() - kRate / 4) > level;
+            },
+            5s);
     }
 
   private:
     mutable std::mutex mutex_;
-    std::condition_variable grown_;
     std::vector<float> samples_;
     std::set<std::thread::id> threads_;
 };

@@ -6,7 +6,9 @@
 #include "AudioTestSupport.h"
 #include "TestAudio.h"
 #include "audio/OwnPlayback.h"
+#include "audio/ProcessTapCapturePulse.h"
 #include "audio/PulsePlayback.h"
+#include "audio/Recorder.h"
 #include "platform/PlatformError.h"
 
 using namespace quenda;
@@ -102,26 +104,51 @@ TEST(SystemAudioCapture, ReportsAStreamThatTheServerEndsOnItsDeliveryQueue) {
                                                "captura do áudio do sistema"});
 }
 
-TEST(SystemAudioCapture, FailsClearlyWithoutASoundServerAndStopIsAlwaysHarmless) {
-    auto capture = audio::SystemAudioCapture::create();
-    capture->stop();
-    {
-        TempDir dir;
-        ScopedEnv server("PULSE_SERVER", "unix:" + (dir / "no-such-server").string());
-        try {
-            capture->start();
-            FAIL() << "start succeeded without a sound server";
-        } catch (const PlatformError& error) {
-            EXPECT_EQ(error.domain(), "SystemAudioCapture");
-            EXPECT_EQ(error.description(), "Servidor de som indisponível");
-        }
+static PlatformError failureOf(const std::function<void()>& start) {
+    try {
+        start();
+    } catch (const PlatformError& error) {
+        return error;
     }
-    capture->stop();
-    capture->stop();
+    throw std::runtime_error("started without a sound server");
+}
+
+TEST(AudioCapture, WithoutASoundServerEachSourceFailsClearlyAndStopStaysHarmless) {
+    TempDir dir;
+    auto recorder = audio::Recorder::create();
+    auto system = audio::SystemAudioCapture::create();
+    audio::ProcessTapCapturePulse tap(dir / "moved.json");
+    system->stop();  // never started
+    tap.stop();
+    {
+        ScopedEnv server("PULSE_SERVER", "unix:" + (dir / "no-such-server").string());
+        bool granted = false;
+        recorder->requestPermission([&](bool answer) { granted = answer; });
+        EXPECT_TRUE(granted);  // there is no microphone permission to ask for
+        const auto microphone = failureOf([&] { recorder->start(); });
+        EXPECT_EQ(microphone.domain(), "Recorder");
+        EXPECT_EQ(microphone.code(), 1);
+        EXPECT_EQ(microphone.description(), "Microfone indisponível");
+        const auto output = failureOf([&] { system->start(); });
+        EXPECT_EQ(output.domain(), "SystemAudioCapture");
+        EXPECT_EQ(output.description(), "Servidor de som indisponível");
+        const auto step = failureOf([&] { tap.start(true); });
+        EXPECT_EQ(step.domain(), "ProcessTapCapture");
+        EXPECT_NE(step.code(), 0);
+        EXPECT_EQ(step.description(),
+                  "conectar ao servidor de som falhou (" + std::to_string(step.code()) + ")");
+    }
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_FALSE(recorder->outputURL());
+    EXPECT_FALSE(recorder->stop());
+    for (int i = 0; i < 2; ++i) {
+        system->stop();
+        tap.stop();
+    }
     // A failed start leaves nothing behind: the next one works.
     SampleCollector collected;
-    capture->onSamples = collected.sink();
-    capture->start();
+    system->onSamples = collected.sink();
+    system->start();
     EXPECT_TRUE(collected.waitForSize(kRate / 10));
-    capture->stop();
+    system->stop();
 }

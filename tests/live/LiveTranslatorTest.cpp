@@ -30,36 +30,24 @@ std::string status(const std::string& key) {
     return "status:«live.status." + key + "»";
 }
 
-// Holds callers until the test lets them through: one per letOne(), or all while open.
-class Gate {
-  public:
+// Holds callers until the test lets them through; open unless closed before use.
+struct Gate {
+    static constexpr int kOpen = 1 << 30;
     void pass() {
-        std::unique_lock lock(mutex_);
-        ++arrived_;
-        changed_.wait(lock, [&] { return open_ || permits_ > 0; });
-        permits_ -= open_ ? 0 : 1;
+        ++arrived;
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return permits > 0; });
+        --permits;
     }
-    void letOne() {
-        change([&] { ++permits_; });
+    void let(int count = kOpen) {
+        std::lock_guard lock(mutex);
+        permits += count;
+        changed.notify_all();
     }
-    void setOpen(bool open) {
-        change([&] { open_ = open; });
-    }
-    int arrived() {
-        std::lock_guard lock(mutex_);
-        return arrived_;
-    }
-
-  private:
-    void change(const std::function<void()>& what) {
-        std::lock_guard lock(mutex_);
-        what();
-        changed_.notify_all();
-    }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = true;
-    int permits_ = 0, arrived_ = 0;
+    std::atomic<int> arrived{0};
+    std::mutex mutex;
+    std::condition_variable changed;
+    int permits = kOpen;
 };
 
 // The log, how the stand-ins are to answer, and the capture sources that exist.
@@ -253,19 +241,19 @@ TEST_F(LiveTranslatorTest, CutsSixSecondChunksAndSkipsThoseNotLouderThanTheGate)
 }
 
 TEST_F(LiveTranslatorTest, KeepsAtMostThreeChunksOutstandingAndRecoversWhenOneEnds) {
-    w->transcribeGate.setOpen(false);
+    w->transcribeGate.permits = 0;
     make();
     startAndWait("en", false);
     for (float value : {0.1f, 0.2f, 0.3f, 0.4f, 0.5f})
         w->deliver("monitor", constant(kChunk, value));
     // The first is being transcribed, two wait; the fourth and fifth were dropped.
-    ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived() == 1; }));
-    w->transcribeGate.letOne();
-    ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived == 1; }));
+    w->transcribeGate.let(1);
+    ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived == 2; }));
     // One finished: room for exactly one more.
     w->deliver("monitor", constant(kChunk, 0.6f));
     w->deliver("monitor", constant(kChunk, 0.7f));
-    w->transcribeGate.setOpen(true);
+    w->transcribeGate.let();
     ASSERT_TRUE(w->waitFor("text", 4));
     translator.reset();  // waits for the queue: nothing else was transcribed
     EXPECT_EQ(w->only({"wav"}).size(), 4u);
@@ -395,12 +383,12 @@ TEST_F(LiveTranslatorTest, AStopDuringStartUpLeavesNoCaptureRunning) {
         SCOPED_TRACE(step);
         w = std::make_shared<World>();
         Gate& gate = step == "server" ? w->ensureGate : step == "tap" ? w->tapGate : w->monitorGate;
-        gate.setOpen(false);
+        gate.permits = 0;
         make(step == "tap");
         translator->start("en", "base", true, true);
-        ASSERT_TRUE(waitUntil([&] { return gate.arrived() == 1; }));
+        ASSERT_TRUE(waitUntil([&] { return gate.arrived == 1; }));
         translator->stop();
-        gate.setOpen(true);
+        gate.let();
         startAndWait("es");
         translator.reset();
         EXPECT_THAT(
@@ -411,18 +399,18 @@ TEST_F(LiveTranslatorTest, AStopDuringStartUpLeavesNoCaptureRunning) {
 }
 
 TEST_F(LiveTranslatorTest, ChunksQueuedBeforeAStopNeitherRunNorCountInTheNextRun) {
-    w->transcribeGate.setOpen(false);
+    w->transcribeGate.permits = 0;
     make();
     startAndWait("en");
     for (float value : {0.1f, 0.2f, 0.3f})
         w->deliver("monitor", constant(kChunk, value));
-    ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived == 1; }));
     translator->stop();
     startAndWait("es");
     // The old run's two queued chunks must not take the new run's places.
     for (float value : {0.4f, 0.5f, 0.6f, 0.7f})
         w->deliver("monitor", constant(kChunk, value));
-    w->transcribeGate.setOpen(true);
+    w->transcribeGate.let();
     ASSERT_TRUE(w->waitFor("text", 3));
     translator.reset();
     // The chunk under way at the stop finishes unreported.

@@ -32,13 +32,11 @@ inline std::vector<float> sineTone(double seconds, uint32_t rate = 22050, double
     return samples;
 }
 
-inline double rms(const std::vector<float>& samples, std::size_t from = 0,
-                  std::size_t count = SIZE_MAX) {
-    const std::size_t end = from + std::min(count, samples.size() - std::min(from, samples.size()));
+inline double rms(const std::vector<float>& samples, std::size_t from = 0) {
     double sum = 0;
-    for (std::size_t i = from; i < end; ++i)
+    for (std::size_t i = from; i < samples.size(); ++i)
         sum += double(samples[i]) * samples[i];
-    return end > from ? std::sqrt(sum / double(end - from)) : 0;
+    return from < samples.size() ? std::sqrt(sum / double(samples.size() - from)) : 0;
 }
 
 inline float peak(const std::vector<float>& samples, std::size_t from = 0) {

@@ -69,39 +69,39 @@ TEST(LiveTranslationEndToEnd, TranslatesSpeaksAndMutesTheOtherApplicationWhileRu
 
     LiveTranslator translator(defaultLiveServices(engine));
     std::mutex mutex;
-    std::vector<std::string> lines, statuses;
-    std::vector<std::optional<std::string>> stops;
-    translator.onText = [&](const std::string& line) {
+    std::vector<std::string> events;  // "text:<line>", "status:<text>", "stop:<reason or ->"
+    auto add = [&](const std::string& entry) {
         std::lock_guard lock(mutex);
-        lines.push_back(line);
+        events.push_back(entry);
     };
-    translator.onStatus = [&](const std::string& text) {
+    auto seen = [&] {
         std::lock_guard lock(mutex);
-        statuses.push_back(text);
+        return events;
     };
+    auto count = [&](const std::string& kind) {
+        const auto all = seen();
+        return std::count_if(all.begin(), all.end(),
+                             [&](const auto& e) { return e.starts_with(kind); });
+    };
+    translator.onText = [&](const std::string& line) { add("text:" + line); };
+    translator.onStatus = [&](const std::string& text) { add("status:" + text); };
     translator.onStop = [&](const std::optional<std::string>& reason) {
-        std::lock_guard lock(mutex);
-        stops.push_back(reason);
-    };
-    auto count = [&](const auto& list) {
-        std::lock_guard lock(mutex);
-        return list.size();
+        add("stop:" + reason.value_or("-"));
     };
 
     translator.start("en", "base", true, true);
-    ASSERT_TRUE(waitUntil([&] { return count(statuses) == 2 || count(stops) > 0; }, 30s));
-    ASSERT_EQ(count(stops), 0u) << *stops.front();
+    ASSERT_TRUE(waitUntil([&] { return count("status:") == 2 || count("stop:") > 0; }, 30s));
+    ASSERT_EQ(count("stop:"), 0) << seen().back();
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(statuses[1], L10n::t("live.status.muted"));
 
     auto english = Process::launch("/usr/bin/espeak-ng", {"-v", "en-us", kEnglish});
     std::this_thread::sleep_for(1s);
     EXPECT_LT(outputLoudness(), 0.002) << "the English speech is heard on the real output";
 
-    ASSERT_TRUE(waitUntil([&] { return count(lines) >= 1; }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return count("text:") >= 1; }, 20s));
     // Our Portuguese speech plays on the real output while the English stays muted.
     EXPECT_GT(outputLoudness(), 0.01) << "the translation is not heard";
-    ASSERT_TRUE(waitUntil([&] { return count(lines) >= 2; }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return count("text:") >= 2; }, 20s));
     EXPECT_EQ(english->waitForExit(10s), 0);
 
     // Let a chunk pass that holds nothing but our own speech of the second line: it must not
@@ -117,10 +117,9 @@ TEST(LiveTranslationEndToEnd, TranslatesSpeaksAndMutesTheOtherApplicationWhileRu
         EXPECT_EQ(request["parts"][2]["value"], "en");
         EXPECT_DOUBLE_EQ(request["wav"]["seconds"].get<double>(), 6.0);
     }
-    {
-        std::lock_guard lock(mutex);
-        EXPECT_THAT(lines, ::testing::ElementsAre(kFirst, kSecond));
-    }
+    EXPECT_THAT(seen(), ::testing::ElementsAre("status:" + L10n::t("live.status.preparing"),
+                                               "status:" + L10n::t("live.status.muted"),
+                                               "text:" + kFirst, "text:" + kSecond));
     const auto generations = ollama.requests("/api/generate");
     ASSERT_EQ(generations.size(), 2u);
     const auto body = nlohmann::json::parse(generations[0]["body"].get<std::string>());
@@ -133,8 +132,8 @@ TEST(LiveTranslationEndToEnd, TranslatesSpeaksAndMutesTheOtherApplicationWhileRu
     std::this_thread::sleep_for(1s);
     EXPECT_LT(outputLoudness(), 0.002) << "a later application is heard on the real output";
     translator.stop();
-    EXPECT_EQ(count(stops), 1u);
-    EXPECT_FALSE(stops.front().has_value());
+    EXPECT_EQ(count("stop:"), 1);
+    EXPECT_EQ(seen().back(), "stop:-");
     std::this_thread::sleep_for(500ms);
     EXPECT_GT(outputLoudness(), 0.01) << "the other application stays silent after the stop";
     later->kill();

@@ -9,8 +9,10 @@
 #include "audio/ProcessTapCapturePulse.h"
 
 int main(int argc, char** argv) {
+    if (argc != 2)
+        return 2;
     try {
-        quenda::audio::ProcessTapCapturePulse capture(argc == 2 ? argv[1] : "moved.json");
+        quenda::audio::ProcessTapCapturePulse capture(argv[1]);
         capture.start(true);
         for (;;)
             ::pause();

@@ -1,12 +1,12 @@
-// Starts a muted per-application capture and then waits to be killed, as a crashed run of the
+// Starts a muted per-application capture and waits to be killed, as a crashed run of the
 // application would leave it: the capture sink in place and other applications moved to it.
 // Usage: process-tap-helper <moved-streams-file>
-#include "audio/ProcessTapCapturePulse.h"
-
 #include <unistd.h>
 
 #include <cstdio>
 #include <exception>
+
+#include "audio/ProcessTapCapturePulse.h"
 
 int main(int argc, char** argv) {
     if (argc != 2)
@@ -14,8 +14,6 @@ int main(int argc, char** argv) {
     try {
         quenda::audio::ProcessTapCapturePulse capture(argv[1]);
         capture.start(true);
-        std::puts("started");
-        std::fflush(stdout);
         for (;;)
             ::pause();
     } catch (const std::exception& error) {

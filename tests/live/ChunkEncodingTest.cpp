@@ -11,36 +11,20 @@ using quenda::live::LiveTranslator;
 
 namespace {
 
-std::string bytes(std::initializer_list<int> values) {
-    std::string out;
-    for (int value : values)
-        out.push_back(static_cast<char>(value));
-    return out;
-}
+using namespace std::string_literals;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
 TEST(WavData, WritesTheCanonicalHeaderAndConvertsSamplesTowardZero) {
-    const std::vector<float> samples = {1.5f, -1.5f, 0.25f};
-    const auto wav = LiveTranslator::wavData(samples, 16000);
-    ASSERT_EQ(wav.size(), 50u);
-    const std::string header =
-        "RIFF" + bytes({42, 0, 0, 0}) + "WAVEfmt " +
-        bytes({16, 0, 0, 0, 1, 0, 1, 0, 0x80, 0x3E, 0, 0, 0x00, 0x7D, 0, 0, 2, 0, 16, 0}) + "data" +
-        bytes({6, 0, 0, 0});
-    EXPECT_EQ(wav.substr(0, 44), header);
-    EXPECT_EQ(wav.substr(44), bytes({0xFF, 0x7F, 0x01, 0x80, 0xFF, 0x1F}));
-
+    EXPECT_EQ(LiveTranslator::wavData(std::vector<float>{1.5f, -1.5f, 0.25f}, 16000),
+              "RIFF\x2A\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x80\x3E\0\0\0\x7D\0\0\x02\0\x10\0"
+              "data\x06\0\0\0\xFF\x7F\x01\x80\xFF\x1F"s);
     // 1.0 → 32 767, −1.0 → −32 767 (never −32 768), 0.5 → 16 383, NaN → 32 767.
-    const std::vector<float> edges = {1.0f,
-                                      -1.0f,
-                                      0.5f,
-                                      std::numeric_limits<float>::quiet_NaN(),
-                                      -std::numeric_limits<float>::infinity(),
-                                      -0.00002f};
-    EXPECT_EQ(LiveTranslator::wavData(edges, 16000).substr(44),
-              bytes({0xFF, 0x7F, 0x01, 0x80, 0xFF, 0x3F, 0xFF, 0x7F, 0x01, 0x80, 0x00, 0x00}));
-
-    const auto chunk = LiveTranslator::wavData(std::vector<float>(96000, 0.0f), 16000);
-    EXPECT_EQ(chunk.size(), 192044u);
+    EXPECT_EQ(
+        LiveTranslator::wavData(std::vector{1.0f, -1.0f, 0.5f, kNaN, -kInfinity, -0.00002f}, 16000)
+            .substr(44),
+        "\xFF\x7F\x01\x80\xFF\x3F\xFF\x7F\x01\x80\0\0"s);
+    EXPECT_EQ(LiveTranslator::wavData(std::vector<float>(96000, 0.0f), 16000).size(), 192044u);
     EXPECT_EQ(LiveTranslator::wavData({}, 16000).size(), 44u);
 }
 

@@ -39,111 +39,88 @@ const std::string kSecond = "And here is the second one.";
 // while it is recorded for a few seconds (the first samples can take two seconds to come; a
 // sink that nobody plays to delivers next to nothing, which counts as silence).
 double outputLoudness() {
-    auto recording = quenda::test::runProgram(
+    const auto recording = quenda::test::runProgram(
         "/usr/bin/timeout", {"3", "/usr/bin/parec", "--device=DefaultSink.monitor",
-                             "--format=s16le", "--rate=16000", "--channels=1", "--raw"});
-    const std::size_t count = recording.out.size() / 2;
+                             "--format=float32le", "--rate=16000", "--channels=1", "--raw"});
+    std::vector<float> samples(recording.out.size() / sizeof(float));
+    std::memcpy(samples.data(), recording.out.data(), samples.size() * sizeof(float));
     double sum = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        int16_t sample = 0;
-        std::memcpy(&sample, recording.out.data() + 2 * i, 2);
-        sum += static_cast<double>(sample) * sample;
-    }
-    return count ? std::sqrt(sum / static_cast<double>(count)) / 32768.0 : 0.0;
+    for (float sample : samples)
+        sum += double(sample) * sample;
+    return samples.empty() ? 0.0 : std::sqrt(sum / double(samples.size()));
 }
 
-std::unique_ptr<Process> speakEnglish(const std::string& text) {
-    return Process::launch("/usr/bin/espeak-ng", {"-v", "en-us", text});
-}
+TEST(LiveTranslationEndToEnd, TranslatesSpeaksAndMutesTheOtherApplicationWhileRunning) {
+    if (!std::getenv("PULSE_SERVER"))
+        GTEST_SKIP() << "needs the test desktop's PulseAudio (run through scripts/test)";
+    quenda::test::TempDir dir;
+    quenda::test::ScopedEnv models("QUENDA_MODELS_DIR", (dir / "models").string());
+    quenda::test::ScopedEnv record("FAKE_WHISPER_RECORD", (dir / "whisper.jsonl").string());
+    quenda::test::writeFakeModel(dir / "models" / "ggml-base.bin",
+                                 {"text_1 " + kFirst, "text_2 " + kSecond});
+    quenda::test::FakeOllamaServer ollama(dir / "ollama", nlohmann::json{{"echo", true}});
+    ServerSettings settings;
+    settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
+    auto engine = std::make_shared<TranscriptionEngine>(settings);
+    struct StopServer {
+        std::shared_ptr<TranscriptionEngine> engine;
+        ~StopServer() { engine->stopServer(); }
+    } stopServer{engine};
 
-class LiveTranslationEndToEndTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (!std::getenv("PULSE_SERVER"))
-            GTEST_SKIP() << "needs the test desktop's PulseAudio (run through scripts/test)";
-        quenda::test::writeFakeModel(dir_ / "models" / "ggml-base.bin",
-                                     {"text_1 " + kFirst, "text_2 " + kSecond});
-        ServerSettings settings;
-        settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
-        engine_ = std::make_shared<TranscriptionEngine>(settings);
-        ollama_ = std::make_unique<quenda::test::FakeOllamaServer>(dir_ / "ollama",
-                                                                   nlohmann::json{{"echo", true}});
-    }
-
-    void TearDown() override {
-        if (engine_)
-            engine_->stopServer();
-    }
-
-    std::vector<nlohmann::json> inferences() const {
-        std::vector<nlohmann::json> found;
-        for (const auto& entry : quenda::test::readRecord(record_)) {
-            if (entry.value("path", "") == "/inference")
-                found.push_back(entry);
-        }
-        return found;
-    }
-
-    quenda::test::TempDir dir_;
-    std::filesystem::path record_ = dir_ / "whisper.jsonl";
-    quenda::test::ScopedEnv models_{"QUENDA_MODELS_DIR", (dir_ / "models").string()};
-    quenda::test::ScopedEnv recordEnv_{"FAKE_WHISPER_RECORD", record_.string()};
-    std::shared_ptr<TranscriptionEngine> engine_;
-    std::unique_ptr<quenda::test::FakeOllamaServer> ollama_;
-};
-
-TEST_F(LiveTranslationEndToEndTest, TranslatesSpeaksAndMutesTheOtherApplicationWhileRunning) {
-    LiveTranslator translator(defaultLiveServices(engine_));
+    LiveTranslator translator(defaultLiveServices(engine));
     std::mutex mutex;
-    std::vector<std::string> lines, statuses;
-    std::vector<std::optional<std::string>> stops;
-    translator.onText = [&](const std::string& line) {
+    std::vector<std::string> events;  // "text:<line>", "status:<text>", "stop:<reason or ->"
+    auto add = [&](const std::string& entry) {
         std::lock_guard lock(mutex);
-        lines.push_back(line);
+        events.push_back(entry);
     };
-    translator.onStatus = [&](const std::string& text) {
+    auto seen = [&] {
         std::lock_guard lock(mutex);
-        statuses.push_back(text);
+        return events;
     };
+    auto count = [&](const std::string& kind) {
+        const auto all = seen();
+        return std::count_if(all.begin(), all.end(),
+                             [&](const auto& e) { return e.starts_with(kind); });
+    };
+    translator.onText = [&](const std::string& line) { add("text:" + line); };
+    translator.onStatus = [&](const std::string& text) { add("status:" + text); };
     translator.onStop = [&](const std::optional<std::string>& reason) {
-        std::lock_guard lock(mutex);
-        stops.push_back(reason);
-    };
-    auto count = [&](const auto& list) {
-        std::lock_guard lock(mutex);
-        return list.size();
+        add("stop:" + reason.value_or("-"));
     };
 
     translator.start("en", "base", true, true);
-    ASSERT_TRUE(waitUntil([&] { return count(statuses) == 2 || count(stops) > 0; }, 30s));
-    ASSERT_EQ(count(stops), 0u) << *stops.front();
+    ASSERT_TRUE(waitUntil([&] { return count("status:") == 2 || count("stop:") > 0; }, 30s));
+    ASSERT_EQ(count("stop:"), 0) << seen().back();
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(statuses[1], L10n::t("live.status.muted"));
 
-    auto english = speakEnglish(kEnglish);
+    auto english = Process::launch("/usr/bin/espeak-ng", {"-v", "en-us", kEnglish});
     std::this_thread::sleep_for(1s);
     EXPECT_LT(outputLoudness(), 0.002) << "the English speech is heard on the real output";
 
-    ASSERT_TRUE(waitUntil([&] { return count(lines) >= 1; }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return count("text:") >= 1; }, 20s));
     // Our Portuguese speech plays on the real output while the English stays muted.
     EXPECT_GT(outputLoudness(), 0.01) << "the translation is not heard";
-    ASSERT_TRUE(waitUntil([&] { return count(lines) >= 2; }, 20s));
+    ASSERT_TRUE(waitUntil([&] { return count("text:") >= 2; }, 20s));
     EXPECT_EQ(english->waitForExit(10s), 0);
 
     // Let a chunk pass that holds nothing but our own speech of the second line: it must not
     // come back to the translator (a third, audible chunk would reach the server).
     std::this_thread::sleep_until(started + 20s);
-    const auto requests = inferences();
+    std::vector<nlohmann::json> requests;
+    for (const auto& entry : quenda::test::readRecord(dir / "whisper.jsonl")) {
+        if (entry.value("path", "") == "/inference")
+            requests.push_back(entry);
+    }
     ASSERT_EQ(requests.size(), 2u);
     for (const auto& request : requests) {
         EXPECT_EQ(request["parts"][2]["value"], "en");
         EXPECT_DOUBLE_EQ(request["wav"]["seconds"].get<double>(), 6.0);
     }
-    {
-        std::lock_guard lock(mutex);
-        EXPECT_THAT(lines, ::testing::ElementsAre(kFirst, kSecond));
-    }
-    const auto generations = ollama_->requests("/api/generate");
+    EXPECT_THAT(seen(), ::testing::ElementsAre("status:" + L10n::t("live.status.preparing"),
+                                               "status:" + L10n::t("live.status.muted"),
+                                               "text:" + kFirst, "text:" + kSecond));
+    const auto generations = ollama.requests("/api/generate");
     ASSERT_EQ(generations.size(), 2u);
     const auto body = nlohmann::json::parse(generations[0]["body"].get<std::string>());
     EXPECT_EQ(body["system"], std::string(Prompts::translation));
@@ -151,12 +128,12 @@ TEST_F(LiveTranslationEndToEndTest, TranslatesSpeaksAndMutesTheOtherApplicationW
 
     // An application that starts playing while translation runs is muted too, and heard again
     // once translation stops.
-    auto later = speakEnglish(kEnglish + " " + kEnglish);
+    auto later = Process::launch("/usr/bin/espeak-ng", {"-v", "en-us", kEnglish + " " + kEnglish});
     std::this_thread::sleep_for(1s);
     EXPECT_LT(outputLoudness(), 0.002) << "a later application is heard on the real output";
     translator.stop();
-    EXPECT_EQ(count(stops), 1u);
-    EXPECT_FALSE(stops.front().has_value());
+    EXPECT_EQ(count("stop:"), 1);
+    EXPECT_EQ(seen().back(), "stop:-");
     std::this_thread::sleep_for(500ms);
     EXPECT_GT(outputLoudness(), 0.01) << "the other application stays silent after the stop";
     later->kill();

@@ -1,348 +1,426 @@
+// The live translator against stand-in services. Every call the stand-ins get and every report
+// the translator makes goes, in order, into one log of "kind:details" entries.
+
 #include "live/LiveTranslator.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "LiveFakes.h"
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+
+#include "support/TestSupport.h"
 
 using namespace quenda::live;
-using namespace quenda::live::test;
 using quenda::test::waitUntil;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 namespace {
 
 constexpr std::size_t kChunk = LiveTranslator::chunkSamples;
+const std::string kHint = ". Verifique se o PulseAudio ou o PipeWire está rodando.";
 
-std::string key(std::string_view name) {
-    return "«" + std::string(name) + "»";
+std::vector<float> constant(std::size_t count, float value) {
+    return std::vector<float>(count, value);
 }
 
-const std::string kStartHint = ". Verifique se o PulseAudio ou o PipeWire está rodando.";
+std::string status(const std::string& key) {
+    return "status:«live.status." + key + "»";
+}
+
+// Holds callers until the test lets them through; open unless closed before use.
+struct Gate {
+    static constexpr int kOpen = 1 << 30;
+    void pass() {
+        ++arrived;
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return permits > 0; });
+        --permits;
+    }
+    void let(int count = kOpen) {
+        std::lock_guard lock(mutex);
+        permits += count;
+        changed.notify_all();
+    }
+    std::atomic<int> arrived{0};
+    std::mutex mutex;
+    std::condition_variable changed;
+    int permits = kOpen;
+};
+
+// The log, how the stand-ins are to answer, and the capture sources that exist.
+struct World {
+    void add(const std::string& entry) {
+        std::lock_guard lock(mutex);
+        log.push_back(entry);
+    }
+    std::vector<std::string> only(std::initializer_list<std::string> kinds) {
+        std::lock_guard lock(mutex);
+        std::vector<std::string> found;
+        for (const auto& entry : log) {
+            for (const auto& kind : kinds) {
+                if (entry.starts_with(kind + ":"))
+                    found.push_back(entry);
+            }
+        }
+        return found;
+    }
+    bool waitFor(const std::string& kind, std::size_t count) {
+        return waitUntil([&] { return only({kind}).size() >= count; });
+    }
+    // Calls a source's callback as its delivery thread would.
+    void source(const std::string& name, const std::function<void(CaptureSource&)>& call) {
+        std::lock_guard lock(sourcesMutex);
+        call(*sources.at(name));
+    }
+    void deliver(const std::string& name, std::vector<float> samples) {
+        source(name, [&](CaptureSource& source) { source.onSamples(std::move(samples)); });
+    }
+
+    std::mutex mutex;  // guards the fields up to sourcesMutex
+    std::vector<std::string> log;
+    std::deque<std::string> transcripts;  // given in order, then "chunk <first sample>"
+    std::optional<std::string> ensureFailure, translation, translateFailure, monitorFailure,
+        tapFailure;
+    std::chrono::seconds timeout{0};
+    std::atomic<bool> available{true};
+    Gate ensureGate, transcribeGate, monitorGate, tapGate;
+    std::mutex sourcesMutex;
+    std::map<std::string, CaptureSource*> sources;
+};
+
+int16_t sampleAt(std::string_view wav, std::size_t at) {
+    int16_t value;
+    std::memcpy(&value, wav.data() + at, sizeof value);
+    return value;
+}
+
+void throwIf(const std::optional<std::string>& failure) {
+    if (failure)
+        throw std::runtime_error(*failure);
+}
+
+struct Servers : SpeechEngine, TranslationModel {
+    explicit Servers(std::shared_ptr<World> world) : w(std::move(world)) {}
+    void ensureServer(const std::string& model) override {
+        w->ensureGate.pass();
+        w->add("ensure:" + model);
+        std::lock_guard lock(w->mutex);
+        throwIf(w->ensureFailure);
+    }
+    // Logs the language, model, size and first and last samples of each WAV file.
+    std::string transcribe(std::string_view wav, const std::string& model,
+                           const std::string& language) override {
+        const auto first = std::to_string(sampleAt(wav, 44));
+        w->add("wav:" + language + " " + model + " " + std::to_string(wav.size()) + " " + first +
+               " " + std::to_string(sampleAt(wav, wav.size() - 2)));
+        w->transcribeGate.pass();
+        std::lock_guard lock(w->mutex);
+        std::string text = "chunk " + first;
+        if (!w->transcripts.empty()) {
+            text = w->transcripts.front();
+            w->transcripts.pop_front();
+        }
+        if (text.starts_with("throw:"))
+            throw std::runtime_error(text.substr(6));
+        return text;
+    }
+    bool isAvailable() override { return w->available; }
+    std::string translate(const std::string& text, std::chrono::seconds timeout) override {
+        w->add("prompt:" + text);
+        std::lock_guard lock(w->mutex);
+        w->timeout = timeout;
+        throwIf(w->translateFailure);
+        return w->translation.value_or("pt: " + text);
+    }
+    std::shared_ptr<World> w;
+};
+
+struct Source : CaptureSource {
+    Source(std::shared_ptr<World> world, std::string sourceName, std::string how = "")
+        : w(std::move(world)), name(std::move(sourceName)), muting(std::move(how)) {
+        std::lock_guard lock(w->sourcesMutex);
+        w->sources[name] = this;
+    }
+    ~Source() override {
+        std::lock_guard lock(w->sourcesMutex);
+        w->sources.erase(name);
+    }
+    void start() override {
+        const bool tap = name != "monitor";
+        (tap ? w->tapGate : w->monitorGate).pass();
+        {
+            std::lock_guard lock(w->mutex);
+            throwIf(tap ? w->tapFailure : w->monitorFailure);
+        }
+        w->add("source:" + name + " up" + muting);
+    }
+    void stop() override { w->add("source:" + name + " stop"); }
+    std::shared_ptr<World> w;
+    std::string name, muting;
+};
+
+struct Voice : SpeechSynthesizer {
+    explicit Voice(std::shared_ptr<World> world) : w(std::move(world)) {}
+    void speak(std::string text) override { w->add("speak:" + text); }
+    void stopSpeaking() override { w->add("hush:"); }
+    std::shared_ptr<World> w;
+};
 
 class LiveTranslatorTest : public ::testing::Test {
   protected:
     // Builds the translator; with `withTap` the per-application capture is offered first.
     void make(bool withTap = false) {
-        LiveServices services;
-        services.engine = engine;
-        services.model = model;
-        services.monitorCapture = std::make_unique<FakeSource>(monitor);
+        auto servers = std::make_shared<Servers>(w);
+        LiveServices services{servers,
+                              servers,
+                              std::make_unique<Source>(w, "monitor"),
+                              nullptr,
+                              std::make_unique<Voice>(w),
+                              [](std::string_view key) { return "«" + std::string(key) + "»"; }};
         if (withTap) {
-            services.makeTapCapture = [this](bool mute) {
-                auto log = std::make_shared<SourceLog>();
-                log->mutedAsked = mute;
-                log->startFailure = tapFailure;
-                log->startGate = tapGate;
-                std::lock_guard lock(tapsMutex);
-                taps.push_back(log);
-                return std::make_unique<FakeSource>(log);
+            services.makeTapCapture = [w = w, taps = 0](bool mute) mutable {
+                return std::make_unique<Source>(w, "tap" + std::to_string(taps++),
+                                                mute ? " muted" : " audible");
             };
         }
-        services.synthesizer = std::make_unique<FakeSynthesizer>(synth);
-        services.statusText = [](std::string_view name) { return key(name); };
         translator = std::make_unique<LiveTranslator>(std::move(services));
-        reports.attach(translator->onText, translator->onStatus, translator->onStop);
+        translator->onText = [w = w](const std::string& line) { w->add("text:" + line); };
+        translator->onStatus = [w = w](const std::string& text) { w->add("status:" + text); };
+        translator->onStop = [w = w](const std::optional<std::string>& reason) {
+            w->add("stop:" + reason.value_or("-"));
+        };
     }
 
-    void startAndWait(const std::string& language = "en", bool speak = true, bool mute = false) {
-        translator->start(language, "base", speak, mute);
+    void startAndWait(const std::string& language = "en", bool speak = true, bool mute = false,
+                      const std::string& model = "base") {
+        translator->start(language, model, speak, mute);
         ASSERT_TRUE(waitUntil([&] {
-            const auto last = reports.get(reports.statuses);
-            return !last.empty() && (last.back() == key("live.status.active") ||
-                                     last.back() == key("live.status.muted"));
+            const auto statuses = w->only({"status"});
+            return !statuses.empty() &&
+                   (statuses.back() == status("active") || statuses.back() == status("muted"));
         }));
     }
 
-    std::shared_ptr<SourceLog> tap(std::size_t index) {
-        std::lock_guard lock(tapsMutex);
-        return index < taps.size() ? taps[index] : nullptr;
-    }
-
-    std::shared_ptr<FakeEngine> engine = std::make_shared<FakeEngine>();
-    std::shared_ptr<FakeModel> model = std::make_shared<FakeModel>();
-    std::shared_ptr<SourceLog> monitor = std::make_shared<SourceLog>();
-    std::optional<std::string> tapFailure;
-    std::shared_ptr<Gate> tapGate = std::make_shared<Gate>();
-    std::mutex tapsMutex;
-    std::vector<std::shared_ptr<SourceLog>> taps;
-    std::shared_ptr<SpeechLog> synth = std::make_shared<SpeechLog>();
-    Reports reports;
+    std::shared_ptr<World> w = std::make_shared<World>();
     std::unique_ptr<LiveTranslator> translator;
 };
 
-TEST_F(LiveTranslatorTest, CutsWholeSixSecondChunksAndKeepsTheRestForLater) {
+TEST_F(LiveTranslatorTest, CutsSixSecondChunksAndSkipsThoseNotLouderThanTheGate) {
     make();
     startAndWait();
-    monitor->deliver(constant(kChunk - 1, 0.1f));  // 95 999: not yet a chunk
-    monitor->deliver(constant(1, 0.2f));           // the 96 000th sample completes it
-    ASSERT_TRUE(reports.waitForTexts(1));          // (at most 3 chunks may be outstanding)
-    // One delivery of 200 000 samples: two chunks, 8 000 samples left over.
-    auto large = constant(kChunk, 0.3f);
-    auto second = constant(kChunk, 0.4f);
-    large.insert(large.end(), second.begin(), second.end());
-    large.resize(200000, 0.5f);
-    monitor->deliver(large);
-    ASSERT_TRUE(reports.waitForTexts(3));
-    monitor->deliver(constant(kChunk - 8000, 0.5f));  // with the 8 000 kept: one more
+    w->deliver("monitor", constant(kChunk - 1, 0.1f));  // 95 999: not yet a chunk
+    w->deliver("monitor", constant(1, 0.2f));           // the 96 000th sample completes it
+    ASSERT_TRUE(w->waitFor("text", 1));                 // (at most 3 chunks may be outstanding)
+    // 200 000 samples at once: two chunks, the second under the gate, and 8 000 kept.
+    auto samples = constant(kChunk, 0.3f);
+    samples.resize(2 * kChunk, 0.003f);
+    samples.resize(200000, 0.5f);
+    w->deliver("monitor", samples);
+    ASSERT_TRUE(w->waitFor("text", 2));
+    w->deliver("monitor", constant(kChunk - 8000, 0.5f));  // with the 8 000 kept: one more
+    ASSERT_TRUE(w->waitFor("text", 3));
+    w->deliver("monitor", constant(kChunk, 0.004f));  // exactly the threshold: still silence
+    w->deliver("monitor", constant(kChunk, -0.005f));
+    ASSERT_TRUE(w->waitFor("text", 4));
+    translator.reset();
 
-    ASSERT_TRUE(reports.waitForTexts(4));
-    const auto calls = engine->callsSoFar();
-    ASSERT_EQ(calls.size(), 4u);
-    for (const auto& call : calls) {
-        EXPECT_EQ(call.wav.size(), 192044u);
-        EXPECT_EQ(call.language, "en");
-        EXPECT_EQ(call.modelID, "base");
-    }
-    EXPECT_EQ(firstSample(calls[0].wav), 3276);  // 0.1 × 32 767
-    EXPECT_EQ(lastSample(calls[0].wav), 6553);   // the single 0.2 sample ends the first chunk
-    EXPECT_EQ(firstSample(calls[1].wav), 9830);
-    EXPECT_EQ(lastSample(calls[1].wav), 9830);
-    EXPECT_EQ(firstSample(calls[2].wav), 13106);
-    EXPECT_EQ(lastSample(calls[2].wav), 13106);
-    EXPECT_EQ(firstSample(calls[3].wav), 16383);  // the 8 000 kept samples come first
-    EXPECT_EQ(lastSample(calls[3].wav), 16383);
+    // 0.1 × 32 767 = 3 276 (the single 0.2 sample, 6 553, ends the first chunk); −0.005 gives
+    // −163, truncated toward zero.
+    EXPECT_THAT(w->only({"wav"}),
+                ElementsAre("wav:en base 192044 3276 6553", "wav:en base 192044 9830 9830",
+                            "wav:en base 192044 16383 16383", "wav:en base 192044 -163 -163"));
     // Lines come out in chunk order, the model's answers unchanged, and are spoken.
-    EXPECT_THAT(reports.get(reports.texts), ElementsAre("pt: chunk 3276", "pt: chunk 9830",
-                                                        "pt: chunk 13106", "pt: chunk 16383"));
-    EXPECT_THAT(synth->spokenSoFar(), ElementsAre("pt: chunk 3276", "pt: chunk 9830",
-                                                  "pt: chunk 13106", "pt: chunk 16383"));
-    EXPECT_EQ(model->timeouts.front(), std::chrono::seconds(60));
-}
-
-TEST_F(LiveTranslatorTest, SkipsChunksThatAreNotLouderThanTheGate) {
-    make();
-    startAndWait("en", false);
-    monitor->deliver(constant(kChunk, 0.003f));
-    monitor->deliver(constant(kChunk, 0.004f));  // exactly the threshold: still silence
-    monitor->deliver(constant(kChunk, -0.005f));
-    ASSERT_TRUE(reports.waitForTexts(1));
-    monitor->deliver(constant(kChunk, 0.3f));  // marks the end
-
-    ASSERT_TRUE(reports.waitForTexts(2));
-    const auto calls = engine->callsSoFar();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(firstSample(calls[0].wav), -163);  // −0.005 × 32 767, truncated
-    EXPECT_EQ(firstSample(calls[1].wav), 9830);
-    EXPECT_THAT(synth->spokenSoFar(), IsEmpty());  // speaking was not asked
+    EXPECT_THAT(w->only({"text", "speak"}),
+                ElementsAre("text:pt: chunk 3276", "speak:pt: chunk 3276", "text:pt: chunk 9830",
+                            "speak:pt: chunk 9830", "text:pt: chunk 16383", "speak:pt: chunk 16383",
+                            "text:pt: chunk -163", "speak:pt: chunk -163"));
+    EXPECT_EQ(w->timeout, std::chrono::seconds(60));
 }
 
 TEST_F(LiveTranslatorTest, KeepsAtMostThreeChunksOutstandingAndRecoversWhenOneEnds) {
+    w->transcribeGate.permits = 0;
     make();
-    engine->transcribeGate.close();
-    startAndWait();
+    startAndWait("en", false);
     for (float value : {0.1f, 0.2f, 0.3f, 0.4f, 0.5f})
-        monitor->deliver(constant(kChunk, value));
+        w->deliver("monitor", constant(kChunk, value));
     // The first is being transcribed, two wait; the fourth and fifth were dropped.
-    ASSERT_TRUE(waitUntil([&] { return engine->transcribeGate.arrived() == 1; }));
-    engine->transcribeGate.letOneThrough();
-    ASSERT_TRUE(waitUntil([&] { return engine->transcribeGate.arrived() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived == 1; }));
+    w->transcribeGate.let(1);
+    ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived == 2; }));
     // One finished: room for exactly one more.
-    monitor->deliver(constant(kChunk, 0.6f));
-    monitor->deliver(constant(kChunk, 0.7f));
-    engine->transcribeGate.open();
-
-    ASSERT_TRUE(reports.waitForTexts(4));
-    EXPECT_THAT(reports.get(reports.texts), ElementsAre("pt: chunk 3276", "pt: chunk 6553",
-                                                        "pt: chunk 9830", "pt: chunk 19660"));
+    w->deliver("monitor", constant(kChunk, 0.6f));
+    w->deliver("monitor", constant(kChunk, 0.7f));
+    w->transcribeGate.let();
+    ASSERT_TRUE(w->waitFor("text", 4));
     translator.reset();  // waits for the queue: nothing else was transcribed
-    EXPECT_EQ(engine->callsSoFar().size(), 4u);
+    EXPECT_EQ(w->only({"wav"}).size(), 4u);
+    EXPECT_THAT(w->only({"text", "speak"}),  // speaking was not asked
+                ElementsAre("text:pt: chunk 3276", "text:pt: chunk 6553", "text:pt: chunk 9830",
+                            "text:pt: chunk 19660"));
 }
 
 TEST_F(LiveTranslatorTest, CleansTranscriptsAndSkipsThoseOfOneCharacter) {
     make();
-    engine->answers = {"[MUSIC] a ♪",        "e\u0301",  // one character as a reader sees it
-                       "  [BLANK_AUDIO]\n",  "[MUSIC] [Música] ok ♪",
-                       "throw:sem servidor", "fine"};
+    w->transcripts = {"[MUSIC] a ♪",        "e\u0301",  // one character as a reader sees it
+                      "  [BLANK_AUDIO]\n",  "[MUSIC] [Música] ok ♪",
+                      "throw:sem servidor", "fine"};
     startAndWait();
     for (std::size_t i = 0; i < 4; ++i) {
-        monitor->deliver(constant(kChunk, 0.1f));
-        ASSERT_TRUE(waitUntil([&] { return engine->callsSoFar().size() == i + 1; }));
+        w->deliver("monitor", constant(kChunk, 0.1f));
+        ASSERT_TRUE(w->waitFor("wav", i + 1));
     }
-    ASSERT_TRUE(reports.waitForTexts(1));
+    ASSERT_TRUE(w->waitFor("text", 1));
     {
-        std::lock_guard lock(model->mutex);
-        model->answer = "";  // an empty translation is not reported
+        std::lock_guard lock(w->mutex);
+        w->translation = "";  // an empty translation is not reported
     }
-    monitor->deliver(constant(kChunk, 0.1f));
-    ASSERT_TRUE(reports.waitForStatus("Aviso: sem servidor"));  // and the run goes on
-    monitor->deliver(constant(kChunk, 0.1f));
-    ASSERT_TRUE(waitUntil([&] { return model->promptsSoFar().size() == 2; }));
+    w->deliver("monitor", constant(kChunk, 0.1f));  // fails; the run goes on
+    w->deliver("monitor", constant(kChunk, 0.1f));
+    ASSERT_TRUE(w->waitFor("prompt", 2));
     translator.reset();
-    EXPECT_THAT(model->promptsSoFar(), ElementsAre("ok", "fine"));
-    EXPECT_THAT(reports.get(reports.texts), ElementsAre("pt: ok"));
-    EXPECT_THAT(synth->spokenSoFar(), ElementsAre("pt: ok"));
+    EXPECT_THAT(w->only({"prompt", "text", "speak", "status"}),
+                ElementsAre(status("preparing"), status("active"), "prompt:ok", "text:pt: ok",
+                            "speak:pt: ok", "status:Aviso: sem servidor", "prompt:fine"));
 }
 
-TEST_F(LiveTranslatorTest, ReportsTheStartUpAndPerChunkTextsInOrder) {
-    make();
-    translator->start("en", "large-v3-turbo", true, true);  // mute asked, no tap here
-    ASSERT_TRUE(reports.waitForStatus(key("live.status.active")));
-    EXPECT_THAT(engine->ensured, ElementsAre("large-v3-turbo"));
-    {
-        std::lock_guard lock(model->mutex);
-        model->failure = "Resposta inválida do Ollama: sem dados";
-    }
-    monitor->deliver(constant(kChunk, 0.2f));
-    ASSERT_TRUE(reports.waitForStatus("Aviso: Resposta inválida do Ollama: sem dados"));
-    translator->stop();
-    EXPECT_THAT(reports.get(reports.all),
-                ElementsAre(key("live.status.preparing"), key("live.status.active"),
-                            "Aviso: Resposta inválida do Ollama: sem dados", "stop:-"));
-    EXPECT_TRUE(waitUntil([&] { return !monitor->running; }));
-    EXPECT_EQ(synth->stops, 1);
-}
-
-TEST_F(LiveTranslatorTest, PrefersThePerApplicationCaptureAndReportsMutingOnlyWithIt) {
+TEST_F(LiveTranslatorTest, ReportsMutingOnlyWithThePerApplicationCaptureAndWarnsInOrder) {
     make(true);
     startAndWait("en", true, true);
-    EXPECT_EQ(tap(0)->mutedAsked, true);
-    EXPECT_EQ(monitor->starts, 0);  // the monitor is not started beside it
-    tap(0)->deliver(constant(kChunk, 0.1f));
-    ASSERT_TRUE(reports.waitForTexts(1));
+    w->deliver("tap0", constant(kChunk, 0.1f));
+    ASSERT_TRUE(w->waitFor("text", 1));
     translator->stop();
-    ASSERT_TRUE(waitUntil([&] { return tap(0)->stops == 1 && !tap(0)->running; }));
     startAndWait("en", true, false);  // a fresh capture, not muting
-    EXPECT_EQ(tap(1)->mutedAsked, false);
     translator->stop();
-
     // When it fails the monitor takes over; the failure is mentioned only if muting was asked.
-    tapFailure = "criar o tap de áudio falhou (-50)";
-    startAndWait("en", true, true);
-    EXPECT_EQ(tap(2)->stops, 1);  // what the failed start set up is released
-    EXPECT_TRUE(monitor->running);
+    w->tapFailure = "criar o tap de áudio falhou (-50)";
+    startAndWait("en", true, true, "large-v3-turbo");
     translator->stop();
     startAndWait("en", true, false);
-    EXPECT_THAT(reports.get(reports.statuses),
-                ElementsAre(key("live.status.preparing"), key("live.status.muted"),
-                            key("live.status.preparing"), key("live.status.active"),
-                            key("live.status.preparing"),
-                            "Aviso: não deu para silenciar a fonte (criar o tap de áudio falhou "
-                            "(-50)); seguindo com o áudio original audível.",
-                            key("live.status.active"), key("live.status.preparing"),
-                            key("live.status.active")));
-}
-
-TEST_F(LiveTranslatorTest, StopsWithTheFixedTextsWhenItCannotStartOrLosesTheCapture) {
-    make();
-    model->available = false;
-    translator->start("en", "base", true, false);
-    EXPECT_THAT(reports.get(reports.stops),
-                ElementsAre("Ollama não está rodando — a tradução precisa dele. Inicie com: "
-                            "ollama serve"));
-    EXPECT_THAT(reports.get(reports.statuses), IsEmpty());
-    model->available = true;
-
-    engine->ensureFailure = "Servidor whisper não encontrado";
-    translator->start("en", "base", true, false);
-    ASSERT_TRUE(reports.waitForStops(2));
-    EXPECT_EQ(reports.get(reports.stops)[1],
-              "Não foi possível iniciar: Servidor whisper não encontrado" + kStartHint);
-    engine->ensureFailure.reset();
-
-    monitor->startFailure = "Nenhuma saída de áudio disponível";
-    translator->start("en", "base", true, false);
-    ASSERT_TRUE(reports.waitForStops(3));
-    EXPECT_EQ(reports.get(reports.stops)[2],
-              "Não foi possível iniciar: Nenhuma saída de áudio disponível" + kStartHint);
-    monitor->startFailure.reset();
-
-    startAndWait();
-    monitor->fail("o servidor de som interrompeu a captura");
-    ASSERT_TRUE(reports.waitForStops(4));
-    EXPECT_EQ(reports.get(reports.stops)[3],
-              "Captura interrompida: o servidor de som interrompeu a captura");
-    EXPECT_TRUE(waitUntil([&] { return !monitor->running; }));
-    monitor->deliver(constant(kChunk, 0.3f));  // a stopped run takes no samples
+    w->translateFailure = "Resposta inválida do Ollama: sem dados";
+    w->deliver("monitor", constant(kChunk, 0.2f));
+    ASSERT_TRUE(w->waitFor("status", 10));
+    translator->stop();
     translator.reset();
-    EXPECT_THAT(engine->callsSoFar(), IsEmpty());
-    EXPECT_EQ(reports.get(reports.stops).size(), 4u);
+
+    EXPECT_THAT(w->only({"ensure"}),
+                ElementsAre("ensure:base", "ensure:base", "ensure:large-v3-turbo", "ensure:base"));
+    EXPECT_THAT(
+        w->only({"status", "text", "hush", "stop"}),
+        ElementsAre(status("preparing"), status("muted"), "text:pt: chunk 3276", "hush:", "stop:-",
+                    status("preparing"), status("active"), "hush:", "stop:-", status("preparing"),
+                    "status:Aviso: não deu para silenciar a fonte (criar o tap de áudio falhou "
+                    "(-50)); seguindo com o áudio original audível.",
+                    status("active"), "hush:", "stop:-", status("preparing"), status("active"),
+                    "status:Aviso: Resposta inválida do Ollama: sem dados", "hush:", "stop:-"));
+    // The monitor is not started beside a working tap; what a failed start set up is released.
+    EXPECT_THAT(w->only({"source"}),
+                ElementsAre("source:tap0 up muted", "source:tap0 stop", "source:tap1 up audible",
+                            "source:tap1 stop", "source:tap2 stop", "source:monitor up",
+                            "source:monitor stop", "source:tap3 stop", "source:monitor up",
+                            "source:monitor stop", "source:monitor stop"));  // and at the end
 }
 
-TEST_F(LiveTranslatorTest, CallsOnStopOnceForEachStartAndIgnoresAStartWhileRunning) {
+TEST_F(LiveTranslatorTest, StopsWithTheFixedTextsAndCallsOnStopOnceForEachStart) {
     make();
     translator->stop();  // idle: nothing happens
-    EXPECT_THAT(reports.get(reports.all), IsEmpty());
+    w->available = false;
+    translator->start("en", "base", true, false);
+    w->available = true;
+    w->ensureFailure = "Servidor whisper não encontrado";
+    translator->start("en", "base", true, false);
+    ASSERT_TRUE(w->waitFor("stop", 2));
+    w->ensureFailure.reset();
+    w->monitorFailure = "Nenhuma saída de áudio disponível";
+    translator->start("en", "base", true, false);
+    ASSERT_TRUE(w->waitFor("stop", 3));
+    w->monitorFailure.reset();
 
     startAndWait("en");
-    translator->start("es", "large-v3-turbo", false, true);  // ignored, arguments not taken
-    monitor->deliver(constant(kChunk, 0.1f));
-    ASSERT_TRUE(reports.waitForTexts(1));
-    EXPECT_EQ(engine->callsSoFar()[0].language, "en");
-    EXPECT_THAT(synth->spokenSoFar(), ElementsAre("pt: chunk 3276"));
+    translator->start("es", "large-v3-turbo", false, true);  // ignored: arguments not taken
+    w->deliver("monitor", constant(kChunk, 0.1f));
+    ASSERT_TRUE(w->waitFor("text", 1));
     translator->stop();
     translator->stop(std::string("again"));
-    EXPECT_THAT(reports.get(reports.stops), ElementsAre(std::nullopt));
-    EXPECT_EQ(monitor->starts, 1);
-}
-
-TEST_F(LiveTranslatorTest, AStopWhileTheServerStartsLeavesNoCaptureBehind) {
-    engine->ensureGate.close();
-    make();
-    translator->start("en", "base", true, true);
-    ASSERT_TRUE(waitUntil([&] { return engine->ensureGate.arrived() == 1; }));
+    startAndWait("en");
+    w->source("monitor", [](CaptureSource& source) {
+        source.onError("o servidor de som interrompeu a captura");
+    });
+    ASSERT_TRUE(w->waitFor("stop", 5));
     translator->stop();
-    engine->ensureGate.open();
-    // A quick restart: its start-up runs after the stopped run's has given up.
-    startAndWait("es");
-    EXPECT_EQ(monitor->starts, 1);
-    EXPECT_THAT(reports.get(reports.all),
-                ElementsAre(key("live.status.preparing"), "stop:-", key("live.status.preparing"),
-                            key("live.status.active")));
+    w->deliver("monitor", constant(kChunk, 0.3f));  // a stopped run takes no samples
+    translator.reset();
+
+    EXPECT_THAT(w->only({"wav"}), ElementsAre("wav:en base 192044 3276 3276"));
+    EXPECT_THAT(
+        w->only({"status", "text", "speak", "stop"}),
+        ElementsAre(
+            "stop:Ollama não está rodando — a tradução precisa dele. Inicie com: ollama serve",
+            status("preparing"),
+            "stop:Não foi possível iniciar: Servidor whisper não encontrado" + kHint,
+            status("preparing"),
+            "stop:Não foi possível iniciar: Nenhuma saída de áudio disponível" + kHint,
+            status("preparing"), status("active"), "text:pt: chunk 3276", "speak:pt: chunk 3276",
+            "stop:-", status("preparing"), status("active"),
+            "stop:Captura interrompida: o servidor de som interrompeu a captura"));
 }
 
-TEST_F(LiveTranslatorTest, AStopWhileACaptureStartsShutsItDownOnceItIsUp) {
-    for (bool withTap : {false, true}) {
-        SCOPED_TRACE(withTap ? "per-application capture" : "monitor capture");
-        engine = std::make_shared<FakeEngine>();
-        monitor = std::make_shared<SourceLog>();
-        auto gate = std::make_shared<Gate>(false);
-        (withTap ? tapGate : monitor->startGate) = gate;
-        reports.all.clear();
-        taps.clear();
-        make(withTap);
+// With muting asked, a capture left running after the stop would keep the other applications
+// silent with translation switched off. A quick restart runs after the stopped start-up.
+TEST_F(LiveTranslatorTest, AStopDuringStartUpLeavesNoCaptureRunning) {
+    // The step held, and what the captures do (the translator's end stops the monitor again).
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"server", {"source:monitor up", "source:monitor stop", "source:monitor stop"}},
+        {"monitor",
+         {"source:monitor up", "source:monitor stop", "source:monitor up", "source:monitor stop",
+          "source:monitor stop"}},
+        {"tap",
+         {"source:tap0 up muted", "source:tap0 stop", "source:tap1 up audible", "source:tap1 stop",
+          "source:monitor stop"}}};
+    for (const auto& [step, sources] : cases) {
+        SCOPED_TRACE(step);
+        w = std::make_shared<World>();
+        Gate& gate = step == "server" ? w->ensureGate : step == "tap" ? w->tapGate : w->monitorGate;
+        gate.permits = 0;
+        make(step == "tap");
         translator->start("en", "base", true, true);
-        ASSERT_TRUE(waitUntil([&] { return gate->arrived() == 1; }));
+        ASSERT_TRUE(waitUntil([&] { return gate.arrived == 1; }));
         translator->stop();
-        gate->open();
-        auto source = withTap ? tap(0) : monitor;
-        // With muting asked, a capture left running would keep the other applications silent.
-        ASSERT_TRUE(waitUntil([&] { return source->stops >= 1; }));
-        EXPECT_FALSE(source->running);
-        EXPECT_EQ(monitor->starts, withTap ? 0 : 1);
+        gate.let();
+        startAndWait("es");
         translator.reset();
-        EXPECT_THAT(reports.get(reports.all), ElementsAre(key("live.status.preparing"), "stop:-"));
-        tapGate = std::make_shared<Gate>();
+        EXPECT_THAT(
+            w->only({"status", "stop"}),
+            ElementsAre(status("preparing"), "stop:-", status("preparing"), status("active")));
+        EXPECT_EQ(w->only({"source"}), sources);
     }
 }
 
 TEST_F(LiveTranslatorTest, ChunksQueuedBeforeAStopNeitherRunNorCountInTheNextRun) {
-    engine->transcribeGate.close();
+    w->transcribeGate.permits = 0;
     make();
     startAndWait("en");
     for (float value : {0.1f, 0.2f, 0.3f})
-        monitor->deliver(constant(kChunk, value));
-    ASSERT_TRUE(waitUntil([&] { return engine->transcribeGate.arrived() == 1; }));
+        w->deliver("monitor", constant(kChunk, value));
+    ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived == 1; }));
     translator->stop();
     startAndWait("es");
     // The old run's two queued chunks must not take the new run's places.
     for (float value : {0.4f, 0.5f, 0.6f, 0.7f})
-        monitor->deliver(constant(kChunk, value));
-    engine->transcribeGate.open();
-
-    ASSERT_TRUE(reports.waitForTexts(3));
+        w->deliver("monitor", constant(kChunk, value));
+    w->transcribeGate.let();
+    ASSERT_TRUE(w->waitFor("text", 3));
     translator.reset();
-    const auto calls = engine->callsSoFar();
-    ASSERT_EQ(calls.size(), 4u);
-    EXPECT_EQ(firstSample(calls[0].wav), 3276);  // under way at the stop: finished, unreported
-    EXPECT_EQ(calls[0].language, "en");
-    for (std::size_t i = 1; i < 4; ++i)
-        EXPECT_EQ(calls[i].language, "es");
-    EXPECT_THAT(reports.get(reports.texts),
-                ElementsAre("pt: chunk 13106", "pt: chunk 16383", "pt: chunk 19660"));
-    EXPECT_THAT(synth->spokenSoFar(),
-                ElementsAre("pt: chunk 13106", "pt: chunk 16383", "pt: chunk 19660"));
+    // The chunk under way at the stop finishes unreported.
+    EXPECT_THAT(w->only({"wav"}),
+                ElementsAre("wav:en base 192044 3276 3276", "wav:es base 192044 13106 13106",
+                            "wav:es base 192044 16383 16383", "wav:es base 192044 19660 19660"));
+    EXPECT_THAT(
+        w->only({"text", "speak"}),
+        ElementsAre("text:pt: chunk 13106", "speak:pt: chunk 13106", "text:pt: chunk 16383",
+                    "speak:pt: chunk 16383", "text:pt: chunk 19660", "speak:pt: chunk 19660"));
 }
 
 }  // namespace

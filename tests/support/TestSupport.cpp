@@ -1,6 +1,5 @@
 #include "support/TestSupport.h"
 
-#include <signal.h>
 #include <stdlib.h>
 
 #include <fstream>
@@ -12,8 +11,10 @@
 
 namespace quenda::test {
 
+namespace fs = std::filesystem;
+
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quenda-test-XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "quenda-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
@@ -21,58 +22,46 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(path_, ignored);
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
 }
 
 ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str()))
         previous_ = old;
-    if (value) {
-        ::setenv(name_.c_str(), value->c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
+    set(value);
 }
 
 ScopedEnv::~ScopedEnv() {
-    if (previous_) {
-        ::setenv(name_.c_str(), previous_->c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
+    set(previous_);
 }
 
-void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+void ScopedEnv::set(const std::optional<std::string>& value) const {
+    value ? ::setenv(name_.c_str(), value->c_str(), 1) : ::unsetenv(name_.c_str());
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
     if (path.has_parent_path())
-        std::filesystem::create_directories(path.parent_path());
+        fs::create_directories(path.parent_path());
     std::ofstream stream(path, std::ios::binary | std::ios::trunc);
-    stream << bytes;
-    if (!stream)
+    if (!(stream << bytes))
         throw std::runtime_error("cannot write " + path.string());
 }
 
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream stream(path, std::ios::binary);
+std::string readFile(const fs::path& path) {
     std::ostringstream content;
-    content << stream.rdbuf();
+    content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
 }
 
-ProgramResult runProgram(const std::filesystem::path& program,
-                         const std::vector<std::string>& arguments,
+ProgramResult runProgram(const fs::path& program, const std::vector<std::string>& arguments,
                          const std::map<std::string, std::string>& environment) {
     ProcessOptions options;
-    options.standardOutput = ProcessOptions::Output::capture;
-    options.standardError = ProcessOptions::Output::capture;
+    options.standardOutput = options.standardError = ProcessOptions::Output::capture;
     options.environment = environment;
     auto process = Process::launch(program, arguments, options);
-    ProgramResult result;
-    result.status = process->waitForExit();
-    result.out = process->standardOutputText();
-    result.err = process->standardErrorText();
-    return result;
+    const int status = process->waitForExit();
+    return {status, process->standardOutputText(), process->standardErrorText()};
 }
 
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
@@ -88,21 +77,21 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 bool processAlive(int pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
-    if (!std::getline(stat, line))
-        return false;
+    std::getline(stat, line);
     // The state letter follows the parenthesised command name.
     auto close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z' &&
-           line[close + 2] != 'X';
+    return close != std::string::npos && close + 2 < line.size() &&
+           std::string("ZX").find(line[close + 2]) == std::string::npos;
 }
 
-std::vector<nlohmann::json> readRecord(const std::filesystem::path& path) {
+std::vector<nlohmann::json> readRecord(const fs::path& path, const std::string& key,
+                                       const std::string& value) {
     std::vector<nlohmann::json> lines;
     std::ifstream stream(path);
-    std::string line;
-    while (std::getline(stream, line)) {
-        if (!line.empty())
-            lines.push_back(nlohmann::json::parse(line, nullptr, false));
+    for (std::string line; std::getline(stream, line);) {
+        auto entry = nlohmann::json::parse(line, nullptr, false);
+        if (!line.empty() && (key.empty() || (entry.is_object() && entry.value(key, "") == value)))
+            lines.push_back(entry);
     }
     return lines;
 }

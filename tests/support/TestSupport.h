@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,7 @@ class ScopedEnv {
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
   private:
+    void set(const std::optional<std::string>& value) const;
     std::string name_;
     std::optional<std::string> previous_;
 };
@@ -63,7 +65,20 @@ bool waitUntil(const std::function<bool()>& condition,
 // True while a process with this id exists and is not a zombie.
 bool processAlive(int pid);
 
-// The JSON lines a fake server recorded in `path` (missing file: none).
-std::vector<nlohmann::json> readRecord(const std::filesystem::path& path);
+// The JSON lines a fake server recorded in `path` (missing file: none); with `key`, only those
+// whose `key` is `value` (say "event" "start", or "path" "/inference").
+std::vector<nlohmann::json> readRecord(const std::filesystem::path& path,
+                                       const std::string& key = {}, const std::string& value = {});
+
+// The error of type E that `work` throws; none at all fails the test (as an exception).
+template <class E, class Work>
+E thrown(Work&& work) {
+    try {
+        work();
+    } catch (const E& error) {
+        return error;
+    }
+    throw std::runtime_error("the expected exception was not thrown");
+}
 
 }  // namespace quenda::test

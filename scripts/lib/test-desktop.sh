@@ -10,9 +10,16 @@ start_test_desktop() {
     chmod 700 "$QUENDA_DESKTOP_DIR"
     export XDG_RUNTIME_DIR="$QUENDA_DESKTOP_DIR"
 
-    # Xvfb picks a free display number itself and writes it to the descriptor given.
-    Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp \
-        9>"$QUENDA_DESKTOP_DIR/display" >"$QUENDA_DESKTOP_DIR/xvfb.log" 2>&1 &
+    # A display number no other X server here uses. (Xvfb's own -displayfd search starts at :0
+    # and, while probing, unlinks the socket files of servers that run in other network
+    # namespaces, such as another test run's.)
+    local number
+    for _ in $(seq 50); do
+        number=$((100 + RANDOM % 900))
+        [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] || break
+    done
+    echo "$number" >"$QUENDA_DESKTOP_DIR/display"
+    Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >"$QUENDA_DESKTOP_DIR/xvfb.log" 2>&1 &
     QUENDA_XVFB_PID=$!
 
     cat >"$QUENDA_DESKTOP_DIR/test.pa" <<'PA'

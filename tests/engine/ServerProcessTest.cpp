@@ -19,23 +19,12 @@ using test::ScopedEnv;
 using test::thrown;
 using Engine = TranscriptionEngine;
 
+// The other descriptions are checked byte for byte through the command line (tests/e2e).
 TEST(EngineError, DescriptionsAreTheFixedPortugueseTexts) {
-    const std::pair<EngineError, std::string> cases[] = {
-        {EngineError::modelNotFound("base"),
-         "Modelo ainda não baixado: base. Use o botão de download na janela."},
-        {EngineError::unsupportedFile("nota.txt"),
-         "Arquivo não suportado: nota.txt. Use .opus, .ogg, .m4a, .mp3, .wav, .aiff ou .flac."},
-        {EngineError::needsFFmpeg(".opus"),
-         "Para .opus instale o ffmpeg (brew install ffmpeg) ou converta para .m4a/.mp3/.wav."},
-        {EngineError::conversionFailed("x"), "Falha ao converter áudio: x"},
-        {EngineError::serverFailed("y"), "Falha ao iniciar o motor Whisper: y"},
-        {EngineError::transcriptionFailed("z"), "Falha na transcrição: z"},
-        {EngineError::whisperNotFound(), "Motor Whisper não encontrado no pacote do app."},
-    };
-    for (const auto& [error, text] : cases) {
-        EXPECT_EQ(error.errorDescription(), text);
-        EXPECT_EQ(error.what(), text);
-    }
+    EXPECT_STREQ(
+        EngineError::needsFFmpeg(".opus").what(),
+        "Para .opus instale o ffmpeg (brew install ffmpeg) ou converta para .m4a/.mp3/.wav.");
+    EXPECT_EQ(EngineError::conversionFailed("x").errorDescription(), "Falha ao converter áudio: x");
 }
 
 TEST(ModelCatalog, KnowsTheTwoModelsInPickerOrderByExactIdentifier) {

@@ -87,10 +87,7 @@ int main(int argc, char** argv) {
         option = option == "--model" ? "-m" : option == "--language" ? "-l" : option;
         if (i + 1 >= argc ||
             (option != "-m" && option != "-l" && option != "--host" && option != "--port")) {
-            std::fprintf(stderr,
-                         "usage: %s [options]\n  -m FNAME, -l LANG, --port PORT, "
-                         "--host HOST\n",
-                         argv[0]);
+            std::fputs("usage: whisper-server -m FNAME -l LANG --port PORT --host HOST\n", stderr);
             return 0;
         }
         options[option] = argv[i + 1];
@@ -194,11 +191,7 @@ int main(int argc, char** argv) {
         }
         std::string wavError;
         if (auto wav = quenda::test::parseWav(file->content, &wavError)) {
-            entry["wav"] = {{"format", wav->format},
-                            {"channels", wav->channels},
-                            {"rate", wav->sampleRate},
-                            {"bits", wav->bitsPerSample},
-                            {"seconds", wav->seconds()}};
+            entry["wav"] = {{"seconds", wav->seconds()}};
             if (!wav->isEngineFormat())
                 wavError = "not 16 kHz mono 16-bit PCM";
         }

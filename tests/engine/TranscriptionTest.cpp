@@ -122,6 +122,7 @@ TEST_F(Transcription, EveryListedFormatBecomesANewEngineWavAndTheInputIsUntouche
         EXPECT_FALSE(fs::exists(outputPath));
         EXPECT_EQ(readFile(input), before);
     }
+    EXPECT_EQ(leftovers(), 0u);
 }
 
 TEST_F(Transcription, StrangeNamesAreFilesNeverOptions) {

@@ -81,9 +81,6 @@ class Transcription : public ::testing::Test {
         settings.inferenceTimeout = timeout;
         return std::make_unique<Engine>(settings);
     }
-    std::vector<nlohmann::json> inferences() const {
-        return test::readRecord(dir_ / "whisper.jsonl", "path", "/inference");
-    }
     std::string tone(double seconds) {
         test::makeTone(dir_ / "tom.wav", seconds, 16000, 1);
         return readFile(dir_ / "tom.wav");
@@ -203,7 +200,7 @@ TEST_F(Transcription, AFileArrivesAsThePromisedMultipartRequestAndComesBackAsOne
     EXPECT_EQ(readFile(dir_ / "received/inference-2.wav"), wav);
     EXPECT_EQ(readFile(dir_ / "received/inference-3.wav"), wav);
 
-    auto requests = inferences();
+    auto requests = test::readRecord(dir_ / "whisper.jsonl", "path", "/inference");
     ASSERT_EQ(requests.size(), 3u);
     for (const auto& request : requests) {
         EXPECT_TRUE(std::regex_match(request["content_type"].get<std::string>(),

@@ -8,67 +8,50 @@
 namespace quenda {
 namespace {
 
-using test::TempDir;
-
 class CommandLine : public ::testing::Test {
   protected:
-    TempDir data;
-    std::filesystem::path lastFile() { return data / "Quenda" / "ultima_transcricao.txt"; }
-    test::ProgramResult quenda(const std::vector<std::string>& arguments) {
-        return test::runProgram(
+    test::TempDir data;
+    std::filesystem::path lastFile = data / "Quenda/ultima_transcricao.txt";
+    void expect(const std::vector<std::string>& arguments, int status, const std::string& out,
+                const std::string& err) {
+        SCOPED_TRACE(::testing::PrintToString(arguments));
+        auto result = test::runProgram(
             QUENDA_EXECUTABLE, arguments,
             {{"XDG_DATA_HOME", data.path().string()}, {"HOME", data.path().string()}});
-    }
-    static void expectFailure(const test::ProgramResult& result, const std::string& message) {
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, "ERRO: " + message + "\n");
+        EXPECT_EQ(result.status, status);
+        EXPECT_EQ(result.out, out);
+        EXPECT_EQ(result.err, err);
     }
 };
 
-TEST_F(CommandLine, UsageAndUnknownCommands) {
-    expectFailure(quenda({"--cli"}),
-                  "uso: --cli transcribe <arquivo> [--model <id>] [--clean] | --cli summarize | "
-                  "--cli last");
-    expectFailure(quenda({"--cli", "LAST"}), "comando desconhecido: LAST");
-    expectFailure(quenda({"--cli", ""}), "comando desconhecido: ");
-    expectFailure(quenda({"--cli", "resumo", "last"}), "comando desconhecido: resumo");
+TEST_F(CommandLine, UsageUnknownCommandsAndTheWindowedBranch) {
+    const std::string window = "quenda: a janela ainda não foi construída; use quenda --cli\n";
+    expect({"--cli"}, 1, "",
+           "ERRO: uso: --cli transcribe <arquivo> [--model <id>] [--clean] | --cli summarize | "
+           "--cli last\n");
+    expect({"--cli", "LAST"}, 1, "", "ERRO: comando desconhecido: LAST\n");
+    expect({"--cli", ""}, 1, "", "ERRO: comando desconhecido: \n");
+    expect({"--cli", "resumo", "last"}, 1, "", "ERRO: comando desconhecido: resumo\n");
+    // Only the first argument selects the command line.
+    expect({}, 1, "", window);
+    expect({"last", "--cli"}, 1, "", window);
+    expect({"--CLI", "last"}, 1, "", window);
 }
 
 TEST_F(CommandLine, LastPrintsTheSavedTextWithOneLineFeed) {
-    auto empty = quenda({"--cli", "last"});
-    EXPECT_EQ(empty.status, 0);
-    EXPECT_EQ(empty.out, "\n");
-    EXPECT_EQ(empty.err, "");
+    expect({"--cli", "last"}, 0, "\n", "");
     EXPECT_TRUE(std::filesystem::is_directory(data / "Quenda"));
-
-    test::writeFile(lastFile(), "Ação em duas\nlinhas");
-    auto saved = quenda({"--cli", "last", "--model", "base", "ignorado"});
-    EXPECT_EQ(saved.status, 0);
-    EXPECT_EQ(saved.out, "Ação em duas\nlinhas\n");
-    EXPECT_EQ(saved.err, "");
-
-    test::writeFile(lastFile(), "ol\xE1");  // not UTF-8: treated as nothing saved
-    EXPECT_EQ(quenda({"--cli", "last"}).out, "\n");
+    test::writeFile(lastFile, "Ação em duas\nlinhas");
+    expect({"--cli", "last", "--model", "base", "ignorado"}, 0, "Ação em duas\nlinhas\n", "");
+    test::writeFile(lastFile, "ol\xE1");  // not UTF-8: treated as nothing saved
+    expect({"--cli", "last"}, 0, "\n", "");
 }
 
 TEST_F(CommandLine, LastMigratesTheLegacyTextOnFirstUse) {
-    test::writeFile(data / "Brevimo" / "ultima_transcricao.txt", "de antes");
-    auto result = quenda({"--cli", "last"});
-    EXPECT_EQ(result.out, "de antes\n");
-    EXPECT_EQ(test::readFile(lastFile()), "de antes");
-    EXPECT_TRUE(std::filesystem::exists(data / "Brevimo" / "ultima_transcricao.txt"));
-}
-
-TEST_F(CommandLine, OnlyTheFirstArgumentSelectsTheCommandLine) {
-    for (const auto& arguments :
-         {std::vector<std::string>{}, std::vector<std::string>{"last", "--cli"},
-          std::vector<std::string>{"--CLI", "last"}}) {
-        auto result = quenda(arguments);
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, "quenda: a janela ainda não foi construída; use quenda --cli\n");
-    }
+    test::writeFile(data / "Brevimo/ultima_transcricao.txt", "de antes");
+    expect({"--cli", "last"}, 0, "de antes\n", "");
+    EXPECT_EQ(test::readFile(lastFile), "de antes");
+    EXPECT_TRUE(std::filesystem::exists(data / "Brevimo/ultima_transcricao.txt"));
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// The engine's static catalog and its speech-server process, against the fake whisper-server.
+
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -6,147 +8,189 @@
 
 #include "engine/TranscriptionEngine.h"
 #include "platform/Http.h"
-#include "platform/Process.h"
 #include "support/TestSupport.h"
 
 namespace quenda {
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::ScopedEnv;
-using test::TempDir;
+using test::thrown;
+using Engine = TranscriptionEngine;
 
-// Each test has its own data directory, models directory and fake-server record.
+// The other descriptions are checked byte for byte through the command line (tests/e2e).
+TEST(EngineError, DescriptionsAreTheFixedPortugueseTexts) {
+    EXPECT_STREQ(
+        EngineError::needsFFmpeg(".opus").what(),
+        "Para .opus instale o ffmpeg (brew install ffmpeg) ou converta para .m4a/.mp3/.wav.");
+    EXPECT_EQ(EngineError::conversionFailed("x").errorDescription(), "Falha ao converter áudio: x");
+}
+
+TEST(ModelCatalog, KnowsTheTwoModelsInPickerOrderByExactIdentifier) {
+    const auto& models = Engine::availableModels();
+    ASSERT_EQ(models.size(), 2u);
+    EXPECT_EQ(models[0].file, "ggml-large-v3-turbo.bin");
+    EXPECT_TRUE(models[1].url.ends_with("/resolve/main/ggml-base.bin"));
+    EXPECT_EQ(Engine::modelInfo("large-v3-turbo"), models[0]);
+    EXPECT_EQ(Engine::modelInfo("base"), models[1]);
+    EXPECT_FALSE(Engine::modelInfo("Base"));
+    EXPECT_FALSE(Engine::modelInfo(""));
+}
+
+TEST(FindExecutable, LooksInTheResourceDirectoryFirstAndOnlyAtExecutableFiles) {
+    test::TempDir resources;
+    const std::string name = "quenda-test-tool-that-exists-nowhere";
+    EXPECT_FALSE(Engine::findExecutable(name, resources.path()));
+    test::writeFile(resources / "bin" / name, "#!/bin/sh\n");
+    EXPECT_FALSE(Engine::findExecutable(name, resources.path()));
+    fs::permissions(resources / "bin" / name, fs::perms::owner_exec, fs::perm_options::add);
+    EXPECT_EQ(Engine::findExecutable(name, resources.path()), resources / "bin" / name);
+    EXPECT_FALSE(Engine::findExecutable(name, std::nullopt));
+    // The fixed system locations follow; the search path is not consulted.
+    EXPECT_EQ(Engine::findExecutable("sh", resources.path()), fs::path("/usr/bin/sh"));
+}
+
+// Each test has its own home, data directory, models directory and fake-server record.
 class ServerProcess : public ::testing::Test {
   protected:
-    TempDir dir;
+    test::TempDir dir;
     ScopedEnv home{"HOME", dir.path().string()};
     ScopedEnv data{"XDG_DATA_HOME", (dir / "data").string()};
     ScopedEnv models{"QUENDA_MODELS_DIR", (dir / "models").string()};
-    ScopedEnv recordVariable{"FAKE_WHISPER_RECORD", (dir / "record.jsonl").string()};
+    ScopedEnv record{"FAKE_WHISPER_RECORD", (dir / "record.jsonl").string()};
 
-    // Installs a model file the fake server understands, with optional directives.
-    std::filesystem::path installModel(const std::string& file,
-                                       const std::string& directives = "") {
-        auto path = dir / "models" / file;
-        test::writeFile(path, "fake-ggml-model\n" + directives);
-        return path;
+    // A model file the fake server understands, with optional directives.
+    fs::path installModel(const std::string& file, const std::string& directives = "") {
+        test::writeFile(dir / "models" / file, "fake-ggml-model\n" + directives);
+        return dir / "models" / file;
     }
-
-    static ServerSettings fakeSettings() {
+    static ServerSettings fake(std::chrono::milliseconds loadLimit = 120s) {
         ServerSettings settings;
         settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
+        settings.loadTimeLimit = loadLimit;
         return settings;
     }
-
     std::vector<nlohmann::json> events(const std::string& kind) {
-        std::vector<nlohmann::json> found;
-        for (auto& entry : test::readRecord(dir / "record.jsonl")) {
-            if (entry.value("event", "") == kind)
-                found.push_back(entry);
-        }
-        return found;
+        return test::readRecord(dir / "record.jsonl", "event", kind);
     }
-
     std::vector<int> serverPids() {
         std::vector<int> pids;
         for (auto& start : events("start"))
             pids.push_back(start["pid"].get<int>());
         return pids;
     }
-
     static std::string rootPage(uint16_t port) {
         return Http::get("http://127.0.0.1:" + std::to_string(port) + "/", 2s).body;
     }
-
-    static EngineError ensureFails(TranscriptionEngine& engine, const std::string& model) {
-        try {
-            engine.ensureServer(model);
-        } catch (const EngineError& error) {
-            return error;
-        }
-        ADD_FAILURE() << "ensureServer(" << model << ") succeeded";
-        return EngineError::whisperNotFound();
-    }
-
     static bool gone(int pid) {
-        return test::waitUntil([&] { return !test::processAlive(pid); }, 10s);
+        return test::waitUntil([&] { return !test::processAlive(pid); });
     }
+    fs::path legacy(const std::string& file) { return dir / "Developer/Brevimo/models" / file; }
 };
 
-TEST_F(ServerProcess, StartsWithTheFixedArgumentsReusesAndStops) {
-    auto model = installModel("ggml-base.bin");
-    TranscriptionEngine engine(fakeSettings());
-    EXPECT_FALSE(TranscriptionEngine::ping());
-    engine.ensureServer("base");
-    EXPECT_TRUE(TranscriptionEngine::ping());
-    EXPECT_EQ(engine.serverPort(), 8642);
+TEST_F(ServerProcess, ModelsLiveUnderTheDataDirectoryOrWhereTheOverrideSays) {
+    {
+        ScopedEnv unset("QUENDA_MODELS_DIR", std::nullopt);
+        EXPECT_EQ(Engine::modelsDirectory(), dir / "data/Quenda/models");
+        EXPECT_TRUE(fs::is_directory(dir / "data/Quenda/models"));
+    }
+    ScopedEnv elsewhere("QUENDA_MODELS_DIR", (dir / "elsewhere/models").string());
+    EXPECT_EQ(Engine::modelsDirectory(), dir / "elsewhere/models");
+    // Never created, so a legacy file cannot be copied into it.
+    test::writeFile(legacy("ggml-base.bin"), "modelo antigo");
+    EXPECT_FALSE(Engine::isModelInstalled("base"));
+    EXPECT_THROW(Engine::modelPath("base"), fs::filesystem_error);
+    EXPECT_FALSE(fs::exists(dir / "elsewhere"));
 
-    auto starts = events("start");
-    ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0]["args"], nlohmann::json({"-m", model.string(), "-l", "pt", "--port", "8642",
-                                                 "--host", "127.0.0.1"}));
-
-    engine.ensureServer("base");  // same model: reused, no new process
-    EXPECT_EQ(events("start").size(), 1u);
-
-    engine.stopServer();
-    EXPECT_TRUE(gone(serverPids()[0]));
-    EXPECT_EQ(events("stop").size(), 1u);  // asked to stop with SIGTERM, not killed
-    EXPECT_EQ(events("stop")[0]["signal"], SIGTERM);
-    engine.stopServer();  // nothing running: no effect
-    EXPECT_FALSE(TranscriptionEngine::ping());
+    ScopedEnv relative("QUENDA_MODELS_DIR", "rel/models");
+    EXPECT_EQ(Engine::modelsDirectory(), fs::current_path() / "rel/models");
 }
 
-TEST_F(ServerProcess, ChangingModelReplacesTheServer) {
-    installModel("ggml-base.bin");
+TEST_F(ServerProcess, InstalledIsAnyFileAtTheDestinationOrALegacyOneCopiedOnce) {
+    EXPECT_EQ(thrown<EngineError>([] { Engine::modelPath("tiny"); }),
+              EngineError::modelNotFound("tiny"));
+    EXPECT_EQ(thrown<EngineError>([] { Engine::modelPath("base"); }),
+              EngineError::modelNotFound("ggml-base.bin"));
+    EXPECT_FALSE(Engine::isModelInstalled("base"));
+    EXPECT_FALSE(Engine::isModelInstalled("tiny"));
+
+    test::writeFile(dir / "models/ggml-base.bin", "");
+    EXPECT_TRUE(Engine::isModelInstalled("base"));
+    EXPECT_EQ(Engine::modelPath("base"), dir / "models/ggml-base.bin");
+
+    test::writeFile(legacy("ggml-large-v3-turbo.bin"), "pesos antigos");
+    EXPECT_TRUE(Engine::isModelInstalled("large-v3-turbo"));
+    const auto copied = dir / "models/ggml-large-v3-turbo.bin";
+    EXPECT_EQ(test::readFile(copied), "pesos antigos");
+    EXPECT_EQ(test::readFile(legacy("ggml-large-v3-turbo.bin")), "pesos antigos");
+    // Once copied, the legacy location is not looked at again; nothing else was left behind.
+    test::writeFile(legacy("ggml-large-v3-turbo.bin"), "mudou");
+    EXPECT_EQ(Engine::modelPath("large-v3-turbo"), copied);
+    EXPECT_EQ(test::readFile(copied), "pesos antigos");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "models"), {}), 2);
+}
+
+TEST_F(ServerProcess, StartsWithTheFixedArgumentsReusesSwitchesModelAndStops) {
+    auto model = installModel("ggml-base.bin");
     installModel("ggml-large-v3-turbo.bin");
-    TranscriptionEngine engine(fakeSettings());
+    Engine engine(fake());
+    EXPECT_FALSE(Engine::ping());
     engine.ensureServer("base");
+    EXPECT_TRUE(Engine::ping());
+    EXPECT_EQ(engine.serverPort(), 8642);
+    ASSERT_EQ(events("start").size(), 1u);
+    EXPECT_EQ(events("start")[0]["args"],
+              nlohmann::json(
+                  {"-m", model.string(), "-l", "pt", "--port", "8642", "--host", "127.0.0.1"}));
+    engine.ensureServer("base");  // same model: reused, no new process
+    EXPECT_EQ(serverPids().size(), 1u);
+
     engine.ensureServer("large-v3-turbo");
     auto pids = serverPids();
     ASSERT_EQ(pids.size(), 2u);
     EXPECT_TRUE(gone(pids[0]));
-    EXPECT_TRUE(test::processAlive(pids[1]));
     EXPECT_NE(rootPage(engine.serverPort()).find("ggml-large-v3-turbo.bin"), std::string::npos);
+
+    engine.stopServer();
+    EXPECT_TRUE(gone(pids[1]));
+    // Each was asked to stop with SIGTERM, not killed.
+    ASSERT_EQ(events("stop").size(), 2u);
+    EXPECT_EQ(events("stop")[1]["signal"], SIGTERM);
+    engine.stopServer();  // nothing running: no effect
+    EXPECT_FALSE(Engine::ping());
 }
 
 TEST_F(ServerProcess, MissingProgramOrModelStartsNothing) {
-    {
-        TranscriptionEngine engine(fakeSettings());
-        EXPECT_EQ(ensureFails(engine, "base"), EngineError::modelNotFound("ggml-base.bin"));
-        EXPECT_EQ(ensureFails(engine, "tiny"), EngineError::modelNotFound("tiny"));
-    }
-    installModel("ggml-base.bin");
-    {
-        auto settings = fakeSettings();
-        settings.serverProgram = dir / "models" / "ggml-base.bin";  // not executable
-        TranscriptionEngine engine(settings);
-        EXPECT_EQ(ensureFails(engine, "base").errorDescription(),
-                  "Falha ao iniciar o motor Whisper: Permission denied");
-    }
+    Engine engine(fake());
+    EXPECT_EQ(thrown<EngineError>([&] { engine.ensureServer("base"); }),
+              EngineError::modelNotFound("ggml-base.bin"));
+    EXPECT_EQ(thrown<EngineError>([&] { engine.ensureServer("tiny"); }),
+              EngineError::modelNotFound("tiny"));
+    auto settings = fake();
+    settings.serverProgram = installModel("ggml-base.bin");  // not executable
+    Engine notExecutable(settings);
+    EXPECT_EQ(thrown<EngineError>([&] { notExecutable.ensureServer("base"); }),
+              EngineError::serverFailed("Permission denied"));
     EXPECT_TRUE(serverPids().empty());
 
-    if (TranscriptionEngine::findExecutable("whisper-server")) {
+    if (Engine::findExecutable("whisper-server"))
         GTEST_SKIP() << "a real whisper-server is installed here";
-    }
-    TranscriptionEngine engine;
-    EXPECT_EQ(ensureFails(engine, "base"), EngineError::whisperNotFound());
+    Engine bundled;
+    EXPECT_EQ(thrown<EngineError>([&] { bundled.ensureServer("base"); }),
+              EngineError::whisperNotFound());
 }
 
 TEST_F(ServerProcess, AServerThatExitsWhileLoadingIsReportedAtOnce) {
-    auto model = installModel("ggml-base.bin");
-    test::writeFile(model, "");  // unusable: the server exits with status 3
-    TranscriptionEngine engine(fakeSettings());
+    test::writeFile(installModel("ggml-base.bin"), "");  // unusable: the server exits with 3
+    Engine engine(fake());
+    const auto exited = EngineError::serverFailed("processo encerrou ao carregar o modelo");
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ensureFails(engine, "base").errorDescription(),
-              "Falha ao iniciar o motor Whisper: processo encerrou ao carregar o modelo");
+    EXPECT_EQ(thrown<EngineError>([&] { engine.ensureServer("base"); }), exited);
     // Far below the 120 s load limit: the exit itself ends the wait.
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
-
     installModel("ggml-base.bin", "exit_after_load 7\n");
-    EXPECT_EQ(ensureFails(engine, "base"),
-              EngineError::serverFailed("processo encerrou ao carregar o modelo"));
+    EXPECT_EQ(thrown<EngineError>([&] { engine.ensureServer("base"); }), exited);
 
     // The next call starts over with a usable model.
     installModel("ggml-base.bin");
@@ -154,53 +198,42 @@ TEST_F(ServerProcess, AServerThatExitsWhileLoadingIsReportedAtOnce) {
     EXPECT_EQ(serverPids().size(), 3u);
 }
 
-TEST_F(ServerProcess, AServerThatNeverAnswersIsTerminatedAtTheDeadline) {
+TEST_F(ServerProcess, AServerThatNeverAnswersOrAnswers500IsTerminatedAtTheDeadline) {
+    const auto timedOut = EngineError::serverFailed("tempo esgotado ao carregar o modelo");
     installModel("ggml-base.bin", "never_listen\n");
-    auto settings = fakeSettings();
-    settings.loadTimeLimit = 1500ms;
-    TranscriptionEngine engine(settings);
-    EXPECT_EQ(ensureFails(engine, "base"),
-              EngineError::serverFailed("tempo esgotado ao carregar o modelo"));
+    Engine engine(fake(1500ms));
+    EXPECT_EQ(thrown<EngineError>([&] { engine.ensureServer("base"); }), timedOut);
     ASSERT_EQ(serverPids().size(), 1u);
     EXPECT_TRUE(gone(serverPids()[0]));
 
-    // The fields were cleared: the same model starts a new server.
-    installModel("ggml-base.bin", "load_seconds 0.4\n");
+    installModel("ggml-base.bin", "root_status 503\n");
+    EXPECT_EQ(thrown<EngineError>([&] { engine.ensureServer("base"); }), timedOut);
+    ASSERT_EQ(serverPids().size(), 2u);
+    EXPECT_TRUE(gone(serverPids()[1]));
+
+    // The fields were cleared: the same model starts a new server; any status below 500 is an
+    // answer.
+    installModel("ggml-base.bin", "load_seconds 0.4\nroot_status 404\n");
     engine.ensureServer("base");
-    EXPECT_EQ(serverPids().size(), 2u);
+    EXPECT_EQ(serverPids().size(), 3u);
+    EXPECT_TRUE(Engine::ping(engine.serverPort()));
 }
 
-TEST_F(ServerProcess, AnyStatusBelow500CountsAsAlive) {
-    installModel("ggml-base.bin", "root_status 404\n");
-    TranscriptionEngine engine(fakeSettings());
-    engine.ensureServer("base");
-    EXPECT_TRUE(TranscriptionEngine::ping(engine.serverPort()));
-
-    installModel("ggml-large-v3-turbo.bin", "root_status 503\n");
-    auto settings = fakeSettings();
-    settings.loadTimeLimit = 1s;
-    TranscriptionEngine other(settings);
-    EXPECT_EQ(ensureFails(other, "large-v3-turbo"),
-              EngineError::serverFailed("tempo esgotado ao carregar o modelo"));
-}
-
-TEST_F(ServerProcess, ADeadServerIsReplacedAtTheNextCall) {
+TEST_F(ServerProcess, ADeadServerIsReapedAndReplacedAtTheNextCall) {
     installModel("ggml-base.bin", "crash_after_seconds 1\n");
-    TranscriptionEngine engine(fakeSettings());
+    Engine engine(fake());
     engine.ensureServer("base");
-    auto first = serverPids().at(0);
-    EXPECT_TRUE(gone(first)) << "the crashed server lingers as a zombie";
+    EXPECT_TRUE(gone(serverPids().at(0))) << "the crashed server lingers as a zombie";
     installModel("ggml-base.bin");
     engine.ensureServer("base");
     ASSERT_EQ(serverPids().size(), 2u);
-    EXPECT_TRUE(TranscriptionEngine::ping(engine.serverPort()));
+    EXPECT_TRUE(Engine::ping(engine.serverPort()));
 }
 
 TEST_F(ServerProcess, TwoEnginesNeverShareAPort) {
     installModel("ggml-base.bin");
     installModel("ggml-large-v3-turbo.bin");
-    TranscriptionEngine first(fakeSettings());
-    TranscriptionEngine second(fakeSettings());
+    Engine first(fake()), second(fake());
     first.ensureServer("base");
     second.ensureServer("large-v3-turbo");
     EXPECT_EQ(first.serverPort(), 8642);
@@ -212,63 +245,20 @@ TEST_F(ServerProcess, TwoEnginesNeverShareAPort) {
     }
 }
 
-TEST_F(ServerProcess, AStopDuringLoadingWaitsForTheLoadThenStops) {
+TEST_F(ServerProcess, AStopDuringLoadingWaitsForTheLoadAndDestructionStops) {
     installModel("ggml-base.bin", "load_seconds 0.8\n");
-    TranscriptionEngine engine(fakeSettings());
-    std::thread starter([&] { EXPECT_NO_THROW(engine.ensureServer("base")); });
-    ASSERT_TRUE(test::waitUntil([&] { return !serverPids().empty(); }));
-    engine.stopServer();
-    starter.join();
-    EXPECT_FALSE(events("listening").empty());
-    EXPECT_TRUE(gone(serverPids()[0]));
-}
-
-TEST_F(ServerProcess, DestroyingTheEngineStopsItsServer) {
-    installModel("ggml-base.bin");
     {
-        TranscriptionEngine engine(fakeSettings());
+        Engine engine(fake());
+        std::thread starter([&] { EXPECT_NO_THROW(engine.ensureServer("base")); });
+        ASSERT_TRUE(test::waitUntil([&] { return !serverPids().empty(); }));
+        engine.stopServer();
+        starter.join();
+        EXPECT_FALSE(events("listening").empty());
+        EXPECT_TRUE(gone(serverPids()[0]));
+
         engine.ensureServer("base");
     }
-    EXPECT_TRUE(gone(serverPids().at(0)));
-}
-
-// A process that starts a server through an engine and then waits to be ended.
-class Holder {
-  public:
-    explicit Holder(const std::filesystem::path& record) {
-        ProcessOptions options;
-        options.standardOutput = ProcessOptions::Output::capture;
-        process =
-            Process::launch(QUENDA_ENGINE_HOLDER, {QUENDA_FAKE_WHISPER_SERVER, "base"}, options);
-        ready = test::waitUntil(
-            [&] { return process->standardOutputText() == "ready\n" || !process->isRunning(); });
-        ready = ready && process->isRunning();
-        for (auto& entry : test::readRecord(record)) {
-            if (entry.value("event", "") == "start")
-                serverPid = entry["pid"].get<int>();
-        }
-    }
-    std::unique_ptr<Process> process;
-    bool ready = false;
-    int serverPid = 0;
-};
-
-TEST_F(ServerProcess, TheServerDoesNotOutliveItsApplication) {
-    installModel("ggml-base.bin");
-    for (int signalNumber : {SIGKILL, SIGSEGV, SIGINT, SIGTERM}) {
-        std::filesystem::remove(dir / "record.jsonl");
-        Holder holder(dir / "record.jsonl");
-        ASSERT_TRUE(holder.ready) << "signal " << signalNumber;
-        ASSERT_GT(holder.serverPid, 0);
-        ::kill(holder.process->pid(), signalNumber);
-        auto status = holder.process->waitForExit(10s);
-        ASSERT_TRUE(status);
-        if (signalNumber == SIGINT || signalNumber == SIGTERM) {
-            EXPECT_EQ(*status, 1) << "an interrupted command line ends with status 1";
-        }
-        EXPECT_TRUE(gone(holder.serverPid))
-            << "server outlived its application, signal " << signalNumber;
-    }
+    EXPECT_TRUE(gone(serverPids().at(1))) << "destroying the engine left its server running";
 }
 
 }  // namespace

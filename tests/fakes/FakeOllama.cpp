@@ -22,93 +22,67 @@
 // the moment it listens, each request (method, path, Content-Type, the body as received), its
 // stop. SIGTERM ends it with status 0.
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <string>
-#include <thread>
-
-#include <httplib.h>
 
 #include "FakeRecord.h"
 
 namespace {
 
-using quenda::fake::monotonicNanoseconds;
-using quenda::fake::record;
+using nlohmann::json;
+constexpr const char* kRecord = "FAKE_OLLAMA_RECORD";
 
-constexpr const char* kRecordVariable = "FAKE_OLLAMA_RECORD";
-
-nlohmann::json config() {
+// Records the request, then reads the current settings and acts on the delays and the exit.
+json settingsFor(const httplib::Request& request, const char* delayKey) {
+    quenda::fake::record(kRecord, {{"event", "request"},
+                                   {"method", request.method},
+                                   {"path", request.path},
+                                   {"content_type", request.get_header_value("Content-Type")},
+                                   {"body", request.body}});
     const char* path = std::getenv("FAKE_OLLAMA_CONFIG");
-    if (!path || !*path)
-        return nlohmann::json::object();
-    std::ifstream stream(path);
-    auto parsed = nlohmann::json::parse(stream, nullptr, false);
-    return parsed.is_object() ? parsed : nlohmann::json::object();
-}
-
-void sleepSeconds(double seconds) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
-void recordRequest(const httplib::Request& request) {
-    record(kRecordVariable, {{"event", "request"},
-                             {"method", request.method},
-                             {"path", request.path},
-                             {"content_type", request.get_header_value("Content-Type")},
-                             {"body", request.body},
-                             {"monotonic_ns", monotonicNanoseconds()}});
+    std::ifstream stream(path ? path : "");
+    auto settings = json::parse(stream, nullptr, false);
+    if (!settings.is_object())
+        settings = json::object();
+    if (settings.value("exit_on_generate", false) && request.path == "/api/generate")
+        std::_Exit(0);
+    std::this_thread::sleep_for(std::chrono::duration<double>(settings.value(delayKey, 0.0)));
+    return settings;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    int port = 11434;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::string(argv[i]) == "--port")
-            port = std::atoi(argv[i + 1]);
-    }
-    record(kRecordVariable, {{"event", "start"}, {"pid", ::getpid()}});
-
+    const int port = argc == 3 && std::string(argv[1]) == "--port" ? std::atoi(argv[2]) : 11434;
+    quenda::fake::record(kRecord, {{"event", "start"}, {"pid", ::getpid()}});
     httplib::Server server;
     const std::atomic<bool> listening{true};
-    quenda::fake::stopOnSignal(kRecordVariable, server, listening);
+    quenda::fake::stopOnSignal(kRecord, server, listening);
 
     server.Get("/api/version", [](const httplib::Request& request, httplib::Response& response) {
-        recordRequest(request);
-        auto settings = config();
-        sleepSeconds(settings.value("version_delay_seconds", 0.0));
+        auto settings = settingsFor(request, "version_delay_seconds");
         response.status = settings.value("version_status", 200);
         response.set_content(R"({"version":"0.0.0-fake"})", "application/json");
     });
     server.Post("/api/generate", [](const httplib::Request& request, httplib::Response& response) {
-        recordRequest(request);
-        auto settings = config();
-        if (settings.value("exit_on_generate", false))
-            std::_Exit(0);
-        sleepSeconds(settings.value("delay_seconds", 0.0));
+        auto settings = settingsFor(request, "delay_seconds");
         response.status = settings.value("status", 200);
-        if (settings.contains("raw")) {
-            response.set_content(settings.value("raw", ""),
-                                 settings.value("content_type", "application/json").c_str());
-            return;
-        }
-        if (settings.contains("error")) {
-            response.set_content(nlohmann::json{{"error", settings["error"]}}.dump(),
-                                 "application/json");
-            return;
-        }
         std::string text = settings.value("response", "resposta");
         if (settings.value("echo", false)) {
-            auto body = nlohmann::json::parse(request.body, nullptr, false);
+            auto body = json::parse(request.body, nullptr, false);
             text = body.is_object() ? body.value("prompt", "") : "";
         }
-        nlohmann::json answer = {{"model", "llama3.1"}, {"response", text}, {"done", true}};
-        response.set_content(answer.dump(), "application/json");
+        if (settings.contains("raw")) {
+            response.set_content(settings.value("raw", ""),
+                                 settings.value("content_type", "application/json"));
+        } else if (settings.contains("error")) {
+            response.set_content(json{{"error", settings["error"]}}.dump(), "application/json");
+        } else {
+            response.set_content(
+                json{{"model", "llama3.1"}, {"response", text}, {"done", true}}.dump(),
+                "application/json");
+        }
     });
 
     if (!server.bind_to_port("127.0.0.1", port)) {
@@ -116,10 +90,6 @@ int main(int argc, char** argv) {
                      port);
         return 1;
     }
-    record(kRecordVariable, {{"event", "listening"},
-                             {"pid", ::getpid()},
-                             {"port", port},
-                             {"monotonic_ns", monotonicNanoseconds()}});
+    quenda::fake::record(kRecord, {{"event", "listening"}, {"pid", ::getpid()}, {"port", port}});
     server.listen_after_bind();
-    return 0;
 }

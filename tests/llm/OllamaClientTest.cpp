@@ -6,22 +6,15 @@
 #include "FakeServers.h"
 #include "llm/OllamaClient.h"
 #include "llm/Prompts.h"
-#include "support/TestSupport.h"
 
 namespace quenda {
 namespace {
 
 using nlohmann::json;
-using std::chrono::milliseconds;
+using namespace std::chrono_literals;
 
-OllamaError generateError(milliseconds timeout = milliseconds(5000)) {
-    try {
-        OllamaClient::generate("sistema", "texto", timeout);
-    } catch (const OllamaError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "generate succeeded";
-    return OllamaError::offline();
+OllamaError generateError(std::chrono::milliseconds timeout = 5s) {
+    return test::thrown<OllamaError>([&] { OllamaClient::generate("sistema", "texto", timeout); });
 }
 
 TEST(OllamaClientTest, WithNoServerItIsOfflineAtOnce) {
@@ -29,10 +22,10 @@ TEST(OllamaClientTest, WithNoServerItIsOfflineAtOnce) {
     EXPECT_FALSE(OllamaClient::isAvailable());
     auto error = generateError();
     EXPECT_EQ(error.kind(), OllamaError::Kind::offline);
-    EXPECT_EQ(std::string(error.what()),
-              "Ollama não está rodando. Inicie com: ollama serve (e baixe o modelo com: ollama "
-              "pull llama3.1)");
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_STREQ(error.what(),
+                 "Ollama não está rodando. Inicie com: ollama serve (e baixe o modelo com: ollama "
+                 "pull llama3.1)");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
 class OllamaServerTest : public ::testing::Test {
@@ -45,9 +38,7 @@ TEST_F(OllamaServerTest, APromptTravelsAsCompactEscapedJsonAndTheAnswerIsTrimmed
     // Unicode spaces count as white space too (no-break, ideographic).
     server_.configure({{"response", "\n \u00a0\"- um\n- dois\"  \u3000\n"}});
     const std::string prompt = "linha 1\nlinha \"2\"\t\\ ção";
-    EXPECT_EQ(OllamaClient::generate(Prompts::summary, prompt, milliseconds(5000)),
-              "\"- um\n- dois\"");
-
+    EXPECT_EQ(OllamaClient::generate(Prompts::summary, prompt, 5s), "\"- um\n- dois\"");
     auto requests = server_.requests("/api/generate");
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0]["content_type"], "application/json");
@@ -62,20 +53,19 @@ TEST_F(OllamaServerTest, APromptTravelsAsCompactEscapedJsonAndTheAnswerIsTrimmed
                                       {"options", {{"temperature", 0.1}}}}));
 }
 
-TEST_F(OllamaServerTest, AVersionAnswerOtherThan200IsOfflineAndNothingIsGenerated) {
+TEST_F(OllamaServerTest, AVersionAnswerOtherThan200OrTooSlowIsOfflineAndNothingIsGenerated) {
     server_.configure({{"version_status", 500}});
     EXPECT_FALSE(OllamaClient::isAvailable());
     EXPECT_EQ(generateError().kind(), OllamaError::Kind::offline);
     EXPECT_TRUE(server_.requests("/api/generate").empty());
-
     // A server too slow to say its version within two seconds is not running either.
     server_.configure({{"version_delay_seconds", 3}});
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(OllamaClient::isAvailable());
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2900ms);
 }
 
-TEST_F(OllamaServerTest, EveryBadAnswerBecomesBadResponseWithItsReason) {
+TEST_F(OllamaServerTest, EveryBadAnswerOrTransportFailureIsBadResponseWithItsReason) {
     const std::pair<json, std::string> cases[] = {
         {{{"error", "model 'llama3.1' not found"}, {"status", 404}}, "model 'llama3.1' not found"},
         {{{"error", "falhou"}, {"status", 200}}, "falhou"},
@@ -92,14 +82,10 @@ TEST_F(OllamaServerTest, EveryBadAnswerBecomesBadResponseWithItsReason) {
         EXPECT_EQ(error.kind(), OllamaError::Kind::badResponse);
         EXPECT_EQ(std::string(error.what()), "Resposta inválida do Ollama: " + reason);
     }
-}
-
-TEST_F(OllamaServerTest, TransportFailuresCarryThePlatformDescription) {
     server_.configure({{"delay_seconds", 3}});
-    auto slow = generateError(milliseconds(500));
+    auto slow = generateError(500ms);
     EXPECT_EQ(slow.kind(), OllamaError::Kind::badResponse);
     EXPECT_THAT(slow.payload(), ::testing::HasSubstr("timed out"));
-
     // The server goes away between the check and the generation.
     server_.configure({{"exit_on_generate", true}});
     auto gone = generateError();

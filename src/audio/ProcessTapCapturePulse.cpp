@@ -1,8 +1,8 @@
 #include "audio/ProcessTapCapturePulse.h"
 
 #include "audio/PulseConnection.h"
-#include "audio/PulseIntrospect.h"
 #include "audio/PulseRecordStream.h"
+#include "audio/PulseServerQueries.h"
 #include "platform/PlatformError.h"
 
 #include <cstring>
@@ -21,7 +21,7 @@ const std::string kMonitorName = std::string(ProcessTapCapturePulse::kSinkName) 
     throw PlatformError("ProcessTapCapture", code, what + " falhou (" + std::to_string(code) + ")");
 }
 
-bool isCaptureLoopback(const introspect::Module& module) {
+bool isCaptureLoopback(const queries::Module& module) {
     return module.name == "module-loopback" &&
            module.argument.find("source=" + kMonitorName) != std::string::npos;
 }
@@ -75,14 +75,14 @@ void ProcessTapCapturePulse::startNow(bool muteOriginal) {
 
     try {
         auto leftBehind = movedFile_.load();
-        restoreAndRemove(connection, leftBehind, introspect::defaults(connection).sink);
+        restoreAndRemove(connection, leftBehind, queries::defaults(connection).sink);
     } catch (const PulseFailure& failure) {
         fail("desfazer a captura anterior", failure.code());
     }
 
-    introspect::Defaults before;
+    queries::Defaults before;
     try {
-        before = introspect::defaults(connection);
+        before = queries::defaults(connection);
         outputSink_ = before.sink;
     } catch (const PulseFailure& failure) {
         fail("obter o dispositivo de saída", failure.code());
@@ -91,30 +91,30 @@ void ProcessTapCapturePulse::startNow(bool muteOriginal) {
         fail("obter o dispositivo de saída", PA_ERR_NOENTITY);
 
     try {
-        introspect::loadModule(connection, "module-null-sink",
-                               std::string("sink_name=") + kSinkName +
-                                   " sink_properties=device.description=" + kSinkName);
-        const auto sink = introspect::sinkNamed(connection, kSinkName);
+        queries::loadModule(connection, "module-null-sink",
+                            std::string("sink_name=") + kSinkName +
+                                " sink_properties=device.description=" + kSinkName);
+        const auto sink = queries::sinkNamed(connection, kSinkName);
         if (!sink)
             throw PulseFailure(PA_ERR_NOENTITY);
         captureSink_ = sink->index;
         // Some desktops switch to every new device; ours must never become the output or the
         // microphone.
-        const auto after = introspect::defaults(connection);
+        const auto after = queries::defaults(connection);
         if (after.sink == kSinkName)
-            introspect::setDefaultSink(connection, outputSink_);
+            queries::setDefaultSink(connection, outputSink_);
         if (after.source == kMonitorName && !before.source.empty())
-            introspect::setDefaultSource(connection, before.source);
+            queries::setDefaultSource(connection, before.source);
     } catch (const PulseFailure& failure) {
         fail("criar o dispositivo de captura", failure.code());
     }
 
     if (!muteOriginal) {
         try {
-            introspect::loadModule(connection, "module-loopback",
-                                   "source=" + kMonitorName + " sink=\"" + outputSink_ +
-                                       "\" source_dont_move=true sink_dont_move=true"
-                                       " latency_msec=30");
+            queries::loadModule(connection, "module-loopback",
+                                "source=" + kMonitorName + " sink=\"" + outputSink_ +
+                                    "\" source_dont_move=true sink_dont_move=true"
+                                    " latency_msec=30");
         } catch (const PulseFailure& failure) {
             fail("manter o áudio original audível", failure.code());
         }
@@ -136,12 +136,12 @@ void ProcessTapCapturePulse::startNow(bool muteOriginal) {
 
     running_ = true;
     try {
-        for (const auto& stream : introspect::sinkInputs(connection)) {
+        for (const auto& stream : queries::sinkInputs(connection)) {
             if (shouldMove(stream))
                 moveToCapture(stream);
             else if (stream.sink == captureSink_ && !isApplicationStream(stream))
                 // Moved there by a desktop that switches to new devices: not ours to capture.
-                introspect::moveSinkInput(connection, stream.index, outputSink_);
+                queries::moveSinkInput(connection, stream.index, outputSink_);
         }
     } catch (const PulseFailure& failure) {
         running_ = false;
@@ -184,25 +184,25 @@ void ProcessTapCapturePulse::adoptNewStream(uint32_t index) {
     if (!running_ || !connection_)
         return;
     try {
-        if (auto stream = introspect::sinkInput(*connection_, index); stream && shouldMove(*stream))
+        if (auto stream = queries::sinkInput(*connection_, index); stream && shouldMove(*stream))
             moveToCapture(*stream);
     } catch (const PulseFailure&) {
         // The stream or the connection is gone; stop() cleans up whatever remains.
     }
 }
 
-bool ProcessTapCapturePulse::isApplicationStream(const introspect::SinkInput& stream) {
+bool ProcessTapCapturePulse::isApplicationStream(const queries::SinkInput& stream) {
     // Another application's: the server's own streams (such as our loopback) have no client.
     return stream.client != PA_INVALID_INDEX && !stream.ownPlayback;
 }
 
-bool ProcessTapCapturePulse::shouldMove(const introspect::SinkInput& stream) const {
+bool ProcessTapCapturePulse::shouldMove(const queries::SinkInput& stream) const {
     return isApplicationStream(stream) && stream.sink != captureSink_;
 }
 
-void ProcessTapCapturePulse::moveToCapture(const introspect::SinkInput& stream) {
+void ProcessTapCapturePulse::moveToCapture(const queries::SinkInput& stream) {
     std::string origin;
-    for (const auto& sink : introspect::sinks(*connection_)) {
+    for (const auto& sink : queries::sinks(*connection_)) {
         if (sink.index == stream.sink)
             origin = sink.name;
     }
@@ -211,7 +211,7 @@ void ProcessTapCapturePulse::moveToCapture(const introspect::SinkInput& stream) 
     // Recorded before the move: a crash right after it must still find the way back.
     moved_[stream.index] = origin;
     movedFile_.save(moved_);
-    if (!introspect::moveSinkInput(*connection_, stream.index, kSinkName)) {
+    if (!queries::moveSinkInput(*connection_, stream.index, kSinkName)) {
         moved_.erase(stream.index);
         movedFile_.save(moved_);
     }
@@ -220,31 +220,31 @@ void ProcessTapCapturePulse::moveToCapture(const introspect::SinkInput& stream) 
 void ProcessTapCapturePulse::restoreAndRemove(PulseConnection& connection,
                                               const MovedStreamsFile::Streams& moved,
                                               std::string fallbackSink) {
-    const auto capture = introspect::sinkNamed(connection, kSinkName);
+    const auto capture = queries::sinkNamed(connection, kSinkName);
     if (capture) {
         if (fallbackSink.empty() || fallbackSink == kSinkName) {
             fallbackSink.clear();
-            for (const auto& sink : introspect::sinks(connection)) {
+            for (const auto& sink : queries::sinks(connection)) {
                 if (sink.name != kSinkName && fallbackSink.empty())
                     fallbackSink = sink.name;
             }
         }
-        for (const auto& stream : introspect::sinkInputs(connection)) {
+        for (const auto& stream : queries::sinkInputs(connection)) {
             if (stream.sink != capture->index)
                 continue;
             const auto origin = moved.find(stream.index);
             // The original sink may be gone (unplugged); the output then takes the stream.
             if (origin == moved.end() ||
-                !introspect::moveSinkInput(connection, stream.index, origin->second))
-                introspect::moveSinkInput(connection, stream.index, fallbackSink);
+                !queries::moveSinkInput(connection, stream.index, origin->second))
+                queries::moveSinkInput(connection, stream.index, fallbackSink);
         }
     }
-    for (const auto& module : introspect::modules(connection)) {
+    for (const auto& module : queries::modules(connection)) {
         if (isCaptureLoopback(module))
-            introspect::unloadModule(connection, module.index);
+            queries::unloadModule(connection, module.index);
     }
     if (capture && capture->ownerModule != PA_INVALID_INDEX)
-        introspect::unloadModule(connection, capture->ownerModule);
+        queries::unloadModule(connection, capture->ownerModule);
     movedFile_.remove();
 }
 

@@ -11,7 +11,7 @@ namespace quenda::audio {
 
 class PulseConnection;
 class PulseRecordStream;
-namespace introspect {
+namespace queries {
 struct SinkInput;
 }
 
@@ -42,9 +42,9 @@ class ProcessTapCapturePulse : public ProcessTapCapture {
     void startNow(bool muteOriginal);
     void stopNow();
     void adoptNewStream(uint32_t index);
-    static bool isApplicationStream(const introspect::SinkInput& stream);
-    bool shouldMove(const introspect::SinkInput& stream) const;
-    void moveToCapture(const introspect::SinkInput& stream);
+    static bool isApplicationStream(const queries::SinkInput& stream);
+    bool shouldMove(const queries::SinkInput& stream) const;
+    void moveToCapture(const queries::SinkInput& stream);
     // Puts every stream on the capture sink back (to `moved`, else to `fallbackSink`) and
     // unloads the capture sink and its loopbacks, if they exist.
     void restoreAndRemove(PulseConnection& connection, const MovedStreamsFile::Streams& moved,

@@ -2,8 +2,8 @@
 
 #include "audio/OwnPlayback.h"
 #include "audio/PulseConnection.h"
-#include "audio/PulseIntrospect.h"
 #include "audio/PulseRecordStream.h"
+#include "audio/PulseServerQueries.h"
 #include "platform/PlatformError.h"
 
 #include <cstring>
@@ -40,11 +40,11 @@ void SystemAudioCapturePulse::start() {
         throw PlatformError(kDomain, 2, "Servidor de som indisponível");
     }
 
-    std::optional<introspect::Sink> output;
+    std::optional<queries::Sink> output;
     try {
-        const auto name = introspect::defaults(*connection).sink;
+        const auto name = queries::defaults(*connection).sink;
         if (!name.empty())
-            output = introspect::sinkNamed(*connection, name);
+            output = queries::sinkNamed(*connection, name);
     } catch (const PulseFailure&) {
     }
     if (!output || output->monitorSource.empty())

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace quenda::audio::introspect {
+namespace quenda::audio::queries {
 
 // Blocking queries and commands on a connection. Each takes the loop's lock itself, so none may
 // run on the loop's thread. Failures throw PulseFailure unless the result says otherwise.
@@ -62,4 +62,4 @@ bool unloadModule(PulseConnection& connection, uint32_t index);
 // or the sink is gone).
 bool moveSinkInput(PulseConnection& connection, uint32_t index, const std::string& sinkName);
 
-}  // namespace quenda::audio::introspect
+}  // namespace quenda::audio::queries

@@ -1,10 +1,10 @@
-#include "audio/PulseIntrospect.h"
+#include "audio/PulseServerQueries.h"
 
 #include "audio/OwnPlayback.h"
 
 #include <pulse/introspect.h>
 
-namespace quenda::audio::introspect {
+namespace quenda::audio::queries {
 
 namespace {
 
@@ -187,4 +187,4 @@ bool moveSinkInput(PulseConnection& connection, uint32_t index, const std::strin
            answer.ok;
 }
 
-}  // namespace quenda::audio::introspect
+}  // namespace quenda::audio::queries

@@ -61,6 +61,14 @@ SinkInput toSinkInput(const pa_sink_input_info* info) {
                      info->corked != 0};
 }
 
+// The one answer of a query by index or name, or nothing when the server knows no such entry.
+template <typename Entry>
+std::optional<Entry> firstOf(std::vector<Entry> found) {
+    if (found.empty())
+        return std::nullopt;
+    return std::move(found.front());
+}
+
 Sink toSink(const pa_sink_info* info) {
     return Sink{info->index, info->name ? info->name : "", info->owner_module,
                 info->monitor_source_name ? info->monitor_source_name : ""};
@@ -118,13 +126,10 @@ std::vector<SinkInput> sinkInputs(PulseConnection& connection) {
 }
 
 std::optional<SinkInput> sinkInput(PulseConnection& connection, uint32_t index) {
-    auto found = collect<pa_sink_input_info, SinkInput>(
+    return firstOf(collect<pa_sink_input_info, SinkInput>(
         connection, &toSinkInput, [index](pa_context* c, pa_sink_input_info_cb_t cb, void* d) {
             return pa_context_get_sink_input_info(c, index, cb, d);
-        });
-    if (found.empty())
-        return std::nullopt;
-    return found.front();
+        }));
 }
 
 std::vector<Sink> sinks(PulseConnection& connection) {
@@ -135,13 +140,10 @@ std::vector<Sink> sinks(PulseConnection& connection) {
 }
 
 std::optional<Sink> sinkNamed(PulseConnection& connection, const std::string& name) {
-    auto found = collect<pa_sink_info, Sink>(
+    return firstOf(collect<pa_sink_info, Sink>(
         connection, &toSink, [&name](pa_context* c, pa_sink_info_cb_t cb, void* d) {
             return pa_context_get_sink_info_by_name(c, name.c_str(), cb, d);
-        });
-    if (found.empty())
-        return std::nullopt;
-    return found.front();
+        }));
 }
 
 std::vector<Module> modules(PulseConnection& connection) {

@@ -99,8 +99,6 @@ class TranscriptionEngine {
     // The port the current server listens on (the preferred port unless it was taken).
     uint16_t serverPort() const;
 
-    const ServerSettings& settings() const { return settings_; }
-
     // ---- transcription (blocks until the server answered; never on a user-interface thread)
 
     // Makes sure the server runs with `modelID`, converts `file` (any format normalize

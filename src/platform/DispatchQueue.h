@@ -20,8 +20,6 @@ class DispatchQueue {
     DispatchQueue(const DispatchQueue&) = delete;
     DispatchQueue& operator=(const DispatchQueue&) = delete;
 
-    const std::string& label() const { return label_; }
-
     // Queues `work` and returns at once.
     void async(std::function<void()> work);
 

@@ -1,5 +1,5 @@
 #include "cli/Commands.h"
-#include "state/LastTranscriptionFile.h"
+#include "app/LastTranscriptionFile.h"
 
 namespace quenda {
 

@@ -4,7 +4,7 @@
 #include "cli/Commands.h"
 #include "llm/OllamaClient.h"
 #include "llm/Prompts.h"
-#include "state/LastTranscriptionFile.h"
+#include "app/LastTranscriptionFile.h"
 
 namespace quenda {
 

@@ -9,7 +9,7 @@
 #include "engine/TranscriptionEngine.h"
 #include "llm/OllamaClient.h"
 #include "llm/Prompts.h"
-#include "state/LastTranscriptionFile.h"
+#include "app/LastTranscriptionFile.h"
 
 namespace quenda {
 

@@ -6,7 +6,7 @@
 #include "live/SpeechEngineWhisper.h"
 #include "live/SpeechSynthesizerEspeak.h"
 #include "live/TranslationModelOllama.h"
-#include "ui/L10n.h"
+#include "l10n/L10n.h"
 
 namespace quenda::live {
 

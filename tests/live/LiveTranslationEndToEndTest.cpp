@@ -18,7 +18,7 @@
 #include "llm/Prompts.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
-#include "ui/L10n.h"
+#include "l10n/L10n.h"
 
 namespace quenda::live {
 namespace {

@@ -1,0 +1,203 @@
+#include "l10n/L10n.h"
+
+#include <array>
+#include <unordered_map>
+
+#include "platform/Defaults.h"
+
+namespace quenda::L10n {
+
+namespace {
+
+// Texts in the order of AppLanguage::allCases(); nullptr where a language has no text.
+using Texts = std::array<const char*, 3>;
+using Table = std::unordered_map<std::string_view, Texts>;
+
+// Built on first use (a function-local static, so concurrent first callers wait for one
+// construction) and never changed afterwards.
+const Table& table() {
+    static const Table entries = {
+        {"window.title",
+         {"Quenda — Transcrição", "Quenda — Transcription", "Quenda — Transcripción"}},
+        {"app.language", {"Idioma do aplicativo", "App language", "Idioma de la aplicación"}},
+        {"drop.title",
+         {"Arraste áudio aqui ou clique para escolher", "Drag audio here or click to choose",
+          "Arrastra el audio aquí o haz clic para elegir"}},
+        {"model", {"Modelo", "Model", "Modelo"}},
+        {"model.large-v3-turbo", {"Padrão", "Default", "Estándar"}},
+        {"model.base", {"Básico (mais rápido)", "Basic (faster)", "Básico (más rápido)"}},
+        {"model.missing",
+         {"Este modelo ainda não foi baixado (%d MB, uma única vez).",
+          "This model hasn't been downloaded yet (%d MB, one time only).",
+          "Este modelo aún no se ha descargado (%d MB, solo una vez)."}},
+        {"model.download", {"Baixar modelo agora", "Download model now", "Descargar modelo ahora"}},
+        {"model.downloading",
+         {"Baixando modelo… %d%%", "Downloading model… %d%%", "Descargando modelo… %d%%"}},
+        {"model.cancel", {"Cancelar download", "Cancel download", "Cancelar descarga"}},
+        {"clean.toggle",
+         {"Limpar texto com llama3.1 (Ollama)", "Clean text with llama3.1 (Ollama)",
+          "Limpiar texto con llama3.1 (Ollama)"}},
+        {"hotkey.label", {"Segurar para falar:", "Hold to talk:", "Mantén para hablar:"}},
+        // Linux wording: the push-to-talk keys are Ctrl + Alt + D here.
+        {"hotkey.keys", {"(Ctrl + Alt + D)", "(Ctrl + Alt + D)", "(Ctrl + Alt + D)"}},
+        // Linux wording (Ctrl + Alt + D).
+        {"hotkey.hint",
+         {"Mantenha as teclas Ctrl + Alt + D pressionadas, fale e solte. O texto limpo é colado "
+          "onde o cursor estiver, no app em foco.",
+          "Hold Ctrl + Alt + D, speak, then release. The clean text is pasted at the cursor in the "
+          "focused app.",
+          "Mantén pulsadas Ctrl + Alt + D, habla y suelta. El texto limpio se pega donde esté el "
+          "cursor, en la app en foco."}},
+        {"hotkey.recording", {"gravando…", "recording…", "grabando…"}},
+        // Linux wording: the global shortcut and the paste need X11 (or XWayland) with XTest;
+        // there is no permission pane to send the user to.
+        {"accessibility.warning",
+         {"⚠️ O atalho global e o colar automático precisam de uma sessão X11 (XWayland no "
+          "Wayland) com a extensão XTest.",
+          "⚠️ The global shortcut and auto-paste need an X11 session (XWayland on Wayland) "
+          "with "
+          "the XTest extension.",
+          "⚠️ El atajo global y el pegado automático necesitan una sesión X11 (XWayland en "
+          "Wayland) con la extensión XTest."}},
+        {"live.title",
+         {"Tradução ao vivo (vídeos e aulas)", "Live translation (videos & lectures)",
+          "Traducción en vivo (vídeos y clases)"}},
+        {"live.subtitle",
+         {"Reproduza um vídeo (YouTube, aula, reunião) em inglês ou espanhol e ouça a dublagem em "
+          "português, em tempo real. Tudo processado no seu Mac.",
+          "Play a video (YouTube, lecture, meeting) in English or Spanish and hear it dubbed in "
+          "Portuguese, in real time. Everything runs on your Mac.",
+          "Reproduce un vídeo (YouTube, clase, reunión) en inglés o español y escucha el doblaje "
+          "en portugués, en tiempo real. Todo se procesa en tu Mac."}},
+        {"live.source", {"Idioma do vídeo", "Video language", "Idioma del vídeo"}},
+        {"live.source.en", {"Inglês", "English", "Inglés"}},
+        {"live.source.es", {"Espanhol", "Spanish", "Español"}},
+        {"live.source.auto", {"Detectar idioma", "Detect language", "Detectar idioma"}},
+        {"live.speak",
+         {"Falar em português (dublagem por voz)", "Speak in Portuguese (voice dubbing)",
+          "Hablar en portugués (doblaje por voz)"}},
+        {"live.mute",
+         {"Silenciar o áudio original (ouvir só a dublagem)",
+          "Mute the original audio (hear only the dubbing)",
+          "Silenciar el audio original (oír solo el doblaje)"}},
+        {"live.start",
+         {"▶ Iniciar tradução ao vivo", "▶ Start live translation",
+          "▶ Iniciar traducción en vivo"}},
+        {"live.stop",
+         {"■ Parar tradução ao vivo", "■ Stop live translation", "■ Detener traducción en vivo"}},
+        // Linux wording: system audio comes from the sound server, not a screen recording.
+        {"live.permissions",
+         {"Requer PulseAudio ou PipeWire (para capturar o áudio do sistema) e o Ollama rodando.",
+          "Requires PulseAudio or PipeWire (to capture system audio) and Ollama running.",
+          "Requiere PulseAudio o PipeWire (para capturar el audio del sistema) y Ollama en "
+          "ejecución."}},
+        {"last.title", {"Última transcrição:", "Last transcription:", "Última transcripción:"}},
+        {"summary.title", {"Resumo em tópicos:", "Bullet-point summary:", "Resumen en puntos:"}},
+        {"summary.expand", {"Expandir", "Expand", "Expandir"}},
+        {"summary.collapse", {"Recolher", "Collapse", "Contraer"}},
+        {"summary.copyall", {"Copiar tudo", "Copy all", "Copiar todo"}},
+        {"btn.transcribe", {"Transcrever arquivo…", "Transcribe file…", "Transcribir archivo…"}},
+        {"btn.summarize",
+         {"Resumir último texto em tópicos", "Summarize last text in bullets",
+          "Resumir el último texto en puntos"}},
+        {"btn.copylast",
+         {"Copiar última transcrição novamente", "Copy last transcription again",
+          "Copiar la última transcripción de nuevo"}},
+        {"btn.quit", {"Sair do Quenda", "Quit Quenda", "Salir de Quenda"}},
+        {"status.ready", {"Pronto", "Ready", "Listo"}},
+        {"status.transcribing", {"Transcrevendo…", "Transcribing…", "Transcribiendo…"}},
+        {"status.cleaning",
+         {"Limpando texto com llama3.1…", "Cleaning text with llama3.1…",
+          "Limpiando texto con llama3.1…"}},
+        {"status.pasted",
+         {"Texto colado no cursor ✓", "Text pasted at cursor ✓", "Texto pegado en el cursor ✓"}},
+        // Linux wording: pasting needs X11 with XTest, not an Accessibility permission.
+        {"status.copied.noax",
+         {"Copiado (o colar automático requer X11 com XTest)",
+          "Copied (auto-paste needs X11 with XTest)",
+          "Copiado (el pegado automático requiere X11 con XTest)"}},
+        {"status.done.copied",
+         {"Transcrição concluída ✓ (copiada)", "Transcription done ✓ (copied)",
+          "Transcripción lista ✓ (copiada)"}},
+        {"status.summarizing",
+         {"Resumindo em tópicos com llama3.1…", "Summarizing in bullets with llama3.1…",
+          "Resumiendo en puntos con llama3.1…"}},
+        {"status.summary.done",
+         {"Resumo pronto ✓ (copiado)", "Summary ready ✓ (copied)", "Resumen listo ✓ (copiado)"}},
+        {"status.summary.copied", {"Resumo copiado ✓", "Summary copied ✓", "Resumen copiado ✓"}},
+        {"status.copied.again",
+         {"Última transcrição copiada ✓", "Last transcription copied ✓",
+          "Última transcripción copiada ✓"}},
+        {"status.nothing.summarize",
+         {"Nada para resumir ainda", "Nothing to summarize yet", "Nada que resumir todavía"}},
+        {"status.nothing.copy",
+         {"Nenhuma transcrição ainda", "No transcription yet", "Ninguna transcripción todavía"}},
+        {"status.model.needed",
+         {"Baixe o modelo antes de usar", "Download the model before using",
+          "Descarga el modelo antes de usar"}},
+        {"status.model.downloading",
+         {"Baixando modelo…", "Downloading model…", "Descargando modelo…"}},
+        {"status.model.done", {"Modelo baixado ✓", "Model downloaded ✓", "Modelo descargado ✓"}},
+        // Linux wording: the microphone is reached through the sound server; there is no
+        // privacy pane.
+        {"status.mic.denied",
+         {"Sem acesso ao microfone (verifique o PulseAudio ou PipeWire)",
+          "No microphone access (check PulseAudio or PipeWire)",
+          "Sin acceso al micrófono (revisa PulseAudio o PipeWire)"}},
+        {"status.recording.hint",
+         {"Gravando… solte o atalho para transcrever",
+          "Recording… release the shortcut to transcribe",
+          "Grabando… suelta el atajo para transcribir"}},
+        {"live.status.active",
+         {"Tradução ao vivo ativa — reproduza o vídeo", "Live translation active — play the video",
+          "Traducción en vivo activa — reproduce el vídeo"}},
+        {"live.status.muted",
+         {"Tradução ao vivo ativa — áudio original silenciado",
+          "Live translation active — original audio muted",
+          "Traducción en vivo activa — audio original silenciado"}},
+        {"live.status.stopped",
+         {"Tradução ao vivo encerrada", "Live translation stopped", "Traducción en vivo detenida"}},
+        {"live.status.preparing",
+         {"Preparando o motor…", "Preparing the engine…", "Preparando el motor…"}},
+        {"menu.edit", {"Edição", "Edit", "Edición"}},
+        {"menu.undo", {"Desfazer", "Undo", "Deshacer"}},
+        {"menu.redo", {"Refazer", "Redo", "Rehacer"}},
+        {"menu.cut", {"Recortar", "Cut", "Cortar"}},
+        {"menu.copy", {"Copiar", "Copy", "Copiar"}},
+        {"menu.paste", {"Colar", "Paste", "Pegar"}},
+        {"menu.selectall", {"Selecionar Tudo", "Select All", "Seleccionar Todo"}},
+        {"menu.hide", {"Ocultar Quenda", "Hide Quenda", "Ocultar Quenda"}},
+        {"menu.quit", {"Sair do Quenda", "Quit Quenda", "Salir de Quenda"}},
+    };
+    return entries;
+}
+
+}  // namespace
+
+std::string t(std::string_view key) {
+    const Table& entries = table();
+    auto entry = entries.find(key);
+    if (entry == entries.end())
+        return std::string(key);
+    const Texts& texts = entry->second;
+    if (const char* text = texts[static_cast<size_t>(current().value())])
+        return text;
+    if (const char* text = texts[AppLanguage::pt])
+        return text;
+    return std::string(key);
+}
+
+AppLanguage current() {
+    auto stored = standardDefaults()->text(kLanguageKey);
+    if (stored == "en")
+        return AppLanguage::en;
+    if (stored == "es")
+        return AppLanguage::es;
+    return AppLanguage::pt;
+}
+
+void setCurrent(AppLanguage language) {
+    standardDefaults()->setText(kLanguageKey, language.rawValue());
+}
+
+}  // namespace quenda::L10n

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "input/Hotkey.h"
+#include "input/HotkeyDecision.h"
+
+namespace quenda {
+namespace {
+
+TEST(HotkeyTest, PushToTalkIsCtrlAltDAndDisplaysEveryModifierInAFixedOrder) {
+    EXPECT_EQ(Hotkey::pushToTalk(), (Hotkey{2, 0x180000}));
+    EXPECT_NE(Hotkey::pushToTalk(), (Hotkey{2, 0x100000}));
+    EXPECT_NE(Hotkey::pushToTalk(), (Hotkey{3, 0x180000}));
+    EXPECT_EQ(Hotkey::pushToTalk().display(), "Ctrl+Alt+D");
+    EXPECT_EQ((Hotkey{49, 0x1E0000 | 0x10000}).display(), "Ctrl+Alt+Shift+Super+Espaço");
+    EXPECT_EQ((Hotkey{36, 0}).display(), "tecla 36");
+    EXPECT_EQ((Hotkey{9, Hotkey::shiftFlag}).display(), "Shift+V");
+    EXPECT_EQ(Hotkey::keyName(0), "A");
+    EXPECT_EQ(Hotkey::keyName(65535), "tecla 65535");
+}
+
+TEST(HotkeyTest, EncodesAndDecodesAsAKeyedRecord) {
+    const Hotkey hotkey{65535, 0xFFFFFFFFFFFFFFFFull};
+    EXPECT_EQ(hotkey.encoded().size(), 2u);
+    EXPECT_EQ(Hotkey::decode(nlohmann::json::parse(hotkey.encoded().dump())), hotkey);
+    EXPECT_EQ(Hotkey::decode(nlohmann::json::parse(R"({"keyCode": 2, "modifiers": 1572864})")),
+              Hotkey::pushToTalk());
+    for (const char* bad :
+         {R"({"keyCode": 2})", R"({"modifiers": 1})", R"([2, 1])",
+          R"({"keyCode": 65536, "modifiers": 0})", R"({"keyCode": -1, "modifiers": 0})",
+          R"({"keyCode": 2, "modifiers": -5})", R"({"keyCode": 2.5, "modifiers": 0})",
+          R"({"keyCode": "2", "modifiers": 0})"}) {
+        EXPECT_EQ(Hotkey::decode(nlohmann::json::parse(bad)), std::nullopt) << bad;
+    }
+}
+
+// The matching rule, one row per situation it tells apart.
+TEST(HotkeyDecisionTest, FollowsTheMatchingRule) {
+    using enum KeyEventType;
+    using enum HotkeyDecision::Report;
+    constexpr uint64_t oc = Hotkey::optionFlag | Hotkey::commandFlag;
+    constexpr uint64_t locks = 0x10000 | 0x200000 | 0x800000;  // caps lock, numeric pad, fn
+    // {drop, report, pressed afterwards, re-enable the hook}
+    const HotkeyDecision passUp{}, passDown{false, none, true}, pressed{true, press, true},
+        reenable{false, none, true, true};
+    for (const auto& [name, type, keyCode, flags, held, expected] : std::vector<
+             std::tuple<const char*, KeyEventType, int64_t, uint64_t, bool, HotkeyDecision>>{
+             {"press", keyDown, 2, oc, false, pressed},
+             {"auto-repeat is swallowed", keyDown, 2, oc, true, {true, none, true}},
+             {"caps lock, num lock and fn do not matter", keyDown, 2, oc | locks, false, pressed},
+             {"an extra shift", keyDown, 2, oc | Hotkey::shiftFlag, false, passUp},
+             {"an extra control", keyDown, 2, oc | Hotkey::controlFlag, false, passUp},
+             {"option missing", keyDown, 2, Hotkey::commandFlag, false, passUp},
+             {"D alone", keyDown, 2, 0, false, passUp},
+             {"D alone while held", keyDown, 2, 0, true, passDown},
+             {"another key with the modifiers", keyDown, 9, oc, false, passUp},
+             {"another key while held", keyDown, 14, oc, true, passDown},
+             {"a code past 16 bits, 2 in its low bits", keyDown, 0x10002, oc, false, passUp},
+             {"a key without a code", keyDown, -1, oc, false, passUp},
+             {"release", keyUp, 2, oc, true, {true, release, false}},
+             {"release after the modifiers went up", keyUp, 2, 0, true, {true, release, false}},
+             {"release without a press", keyUp, 2, oc, false, passUp},
+             {"another key up while held", keyUp, 55, 0, true, passDown},
+             {"hook switched off by time-out", tapDisabledByTimeout, 2, oc, true, reenable},
+             {"hook switched off by user input", tapDisabledByUserInput, 2, oc, true, passDown},
+             {"any other event type", KeyEventType{12}, 2, oc, false, passUp}}) {
+        const auto decision =
+            HotkeyDecision::forEvent(Hotkey::pushToTalk(), type, keyCode, flags, held);
+        EXPECT_EQ(decision, expected) << name;
+    }
+}
+
+}  // namespace
+}  // namespace quenda

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "TestWindowProcess.h"
-#include "platform_qt/PasteboardQt.h"
 #include "input/HotkeyManager.h"
 #include "input/KeystrokeSynthesizerXTest.h"
 #include "input/Paster.h"
+#include "platform_qt/PasteboardQt.h"
 
 // After the Qt headers: Xlib's macros clash with them.
 #include <X11/Xlib.h>

@@ -2,6 +2,7 @@
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Uuid.h"
 
 namespace quenda::LastTranscriptionFile {
 
@@ -25,6 +26,21 @@ std::filesystem::path applicationSupportDirectory() {
 
 std::optional<std::string> read() {
     return files::readUtf8File(applicationSupportDirectory() / kFileName);
+}
+
+std::optional<std::filesystem::path> setAsideUnreadable() {
+    const auto file = applicationSupportDirectory() / kFileName;
+    std::error_code error;
+    if (!std::filesystem::exists(file, error) || files::readUtf8File(file))
+        return std::nullopt;
+    auto aside = file;
+    aside += ".ilegivel-" + makeUuidText();
+    std::filesystem::rename(file, aside, error);
+    if (error)
+        return std::nullopt;
+    // An empty file in its place: the text of earlier versions is not copied in again.
+    files::writeFileAtomically(file, "");
+    return aside;
 }
 
 std::error_code write(std::string_view text) {

@@ -23,6 +23,11 @@ std::filesystem::path applicationSupportDirectory();
 // The saved text, or nothing when the file is missing, unreadable or not valid UTF-8.
 std::optional<std::string> read();
 
+// When the saved file exists but cannot be read as UTF-8 text, renames it to
+// "ultima_transcricao.txt.ilegivel-<UUID>" beside it, so that the next write does not destroy
+// what it holds, and returns the new name. Nothing when there was nothing to set aside.
+std::optional<std::filesystem::path> setAsideUnreadable();
+
 // Replaces the saved text atomically. Returns the error, which callers may ignore.
 std::error_code write(std::string_view text);
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace quenda::audio {
 
@@ -29,6 +30,11 @@ class Recorder {
 
     // The file of the current or the last recording.
     virtual std::optional<std::filesystem::path> outputURL() const = 0;
+
+    // Called on the backend's thread when the microphone's stream ends by itself during a
+    // recording (device unplugged, sound server gone), with the description to show. The
+    // recording stays open: stop() still returns what was recorded until then. Set once.
+    std::function<void(const std::string& description)> onInterrupted;
 
     // The recorder of this platform.
     static std::unique_ptr<Recorder> create();

@@ -83,9 +83,12 @@ void RecorderPulse::start() {
             *session->connection, settings,
             // A block that cannot be written is lost; the recording goes on.
             [writer](const void* data, std::size_t bytes) { writer->append(data, bytes); },
-            // A stream that dies (microphone unplugged, server gone) simply ends the recording
-            // early; stop() still finishes the file with what arrived.
-            [] {});
+            // A stream that dies (microphone unplugged, server gone) ends the recording early;
+            // stop() still finishes the file with what arrived.
+            [this] {
+                if (onInterrupted)
+                    onInterrupted("Gravação interrompida pelo servidor de som");
+            });
     } catch (const PulseFailure&) {
         session.reset();
         std::error_code ignored;

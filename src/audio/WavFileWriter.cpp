@@ -2,6 +2,7 @@
 
 #include "platform/WavHeader.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,7 +23,10 @@ constexpr uint64_t kMaxDataBytes = std::numeric_limits<uint32_t>::max() - (kWavH
 WavFileWriter::WavFileWriter(const std::filesystem::path& path, uint32_t sampleRate,
                              uint16_t channels)
     : sampleRate_(sampleRate), channels_(channels) {
-    file_ = std::fopen(path.c_str(), "wb");
+    // Readable by the user alone: recordings are the user's words.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd >= 0 && !(file_ = ::fdopen(fd, "wb")))
+        ::close(fd);
     if (!file_)
         throw std::system_error(errno, std::generic_category(), path.string());
     // Sizes of zero until finish(): even an unfinished file is a valid empty recording.

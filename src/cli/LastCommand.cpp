@@ -1,5 +1,5 @@
-#include "cli/Commands.h"
 #include "app/LastTranscriptionFile.h"
+#include "cli/Commands.h"
 
 namespace quenda {
 

@@ -1,10 +1,10 @@
 // "summarize": a bullet summary of the last saved transcription, printed and not saved.
 
+#include "app/LastTranscriptionFile.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "llm/OllamaClient.h"
 #include "llm/Prompts.h"
-#include "app/LastTranscriptionFile.h"
 
 namespace quenda {
 

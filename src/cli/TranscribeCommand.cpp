@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <optional>
 
+#include "app/LastTranscriptionFile.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "engine/TranscriptionEngine.h"
 #include "llm/OllamaClient.h"
 #include "llm/Prompts.h"
-#include "app/LastTranscriptionFile.h"
 
 namespace quenda {
 

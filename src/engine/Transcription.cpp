@@ -43,6 +43,7 @@ std::string cleanTranscript(std::string_view text) {
 
 std::string TranscriptionEngine::transcribe(const std::filesystem::path& file,
                                             std::string_view modelID, std::string_view language) {
+    std::lock_guard lock(requestMutex_);
     // The server comes first: even a file that cannot be converted waits for the model.
     ensureServer(modelID);
     MultipartBody body = startInferenceBody(language);
@@ -58,6 +59,7 @@ std::string TranscriptionEngine::transcribe(const std::filesystem::path& file,
 std::string TranscriptionEngine::transcribeWavData(std::string_view wavData,
                                                    std::string_view modelID,
                                                    std::string_view language) {
+    std::lock_guard lock(requestMutex_);
     ensureServer(modelID);
     return postInference(wavData, language);
 }

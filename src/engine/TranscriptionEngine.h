@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -136,6 +137,10 @@ class TranscriptionEngine {
     std::string sendInference(const MultipartBody& body);
 
     const ServerSettings settings_;
+    // Held for a whole transcription, server start included: a request in flight keeps its
+    // server until it is answered, and a request for another model waits for it instead of
+    // restarting the server under it (dictation and live translation share the engine).
+    std::mutex requestMutex_;
     // Changed only on queue_.
     std::unique_ptr<Process> serverProcess_;
     std::optional<std::string> loadedModelID_;

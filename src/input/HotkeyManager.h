@@ -3,9 +3,9 @@
 #include <functional>
 #include <memory>
 
-#include "platform/MainQueue.h"
 #include "input/Hotkey.h"
 #include "input/HotkeyDecision.h"
+#include "platform/MainQueue.h"
 
 namespace quenda {
 

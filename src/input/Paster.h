@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "platform/Pasteboard.h"
 #include "input/KeystrokeSynthesizer.h"
+#include "platform/Pasteboard.h"
 
 namespace quenda {
 

@@ -140,6 +140,9 @@ const Table& table() {
         {"status.model.done", {"Modelo baixado ✓", "Model downloaded ✓", "Modelo descargado ✓"}},
         // Linux wording: the microphone is reached through the sound server; there is no
         // privacy pane.
+        {"status.nothing.heard",
+         {"Nada foi ouvido na gravação", "Nothing was heard in the recording",
+          "No se oyó nada en la grabación"}},
         {"status.mic.denied",
          {"Sem acesso ao microfone (verifique o PulseAudio ou PipeWire)",
           "No microphone access (check PulseAudio or PipeWire)",

@@ -1,12 +1,12 @@
 #include "live/LiveServicesDefault.h"
 
+#include "l10n/L10n.h"
 #include "live/CaptureSourceProcessTap.h"
 #include "live/CaptureSourceSystemAudio.h"
 #include "live/SoundPlayerPulse.h"
 #include "live/SpeechEngineWhisper.h"
 #include "live/SpeechSynthesizerEspeak.h"
 #include "live/TranslationModelOllama.h"
-#include "l10n/L10n.h"
 
 namespace quenda::live {
 

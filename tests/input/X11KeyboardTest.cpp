@@ -9,11 +9,11 @@
 #include <thread>
 
 #include "TestWindowProcess.h"
-#include "platform_qt/PasteboardQt.h"
 #include "input/HotkeyManager.h"
 #include "input/HotkeyManagerX11.h"
 #include "input/KeystrokeSynthesizerXTest.h"
 #include "input/Paster.h"
+#include "platform_qt/PasteboardQt.h"
 
 // After everything else: Xlib defines macros (None, Bool) that clash with C++ headers.
 #include <X11/Xlib.h>

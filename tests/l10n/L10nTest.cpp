@@ -5,11 +5,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Defaults.h"
-#include "platform/InMemoryDefaults.h"
 #include "l10n/AppLanguage.h"
 #include "l10n/L10n.h"
 #include "l10n/L10nFormat.h"
+#include "platform/Defaults.h"
+#include "platform/InMemoryDefaults.h"
 
 namespace quenda {
 namespace {

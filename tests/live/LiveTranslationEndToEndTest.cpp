@@ -13,12 +13,12 @@
 
 #include "FakeServers.h"
 #include "engine/TranscriptionEngine.h"
+#include "l10n/L10n.h"
 #include "live/LiveServicesDefault.h"
 #include "live/LiveTranslator.h"
 #include "llm/Prompts.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
-#include "l10n/L10n.h"
 
 namespace quenda::live {
 namespace {

@@ -1,0 +1,665 @@
+// The application state driven as the window and the hotkey drive it: substitutes for the
+// microphone, the keyboard and the language model, the real engine against the stand-in
+// speech server, the real downloader against a local HTTP server, and a main queue drained by
+// hand.
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <cmath>
+#include <mutex>
+#include <thread>
+
+#include "app/AppState.h"
+#include "app/SubtitleCredits.h"
+#include "audio/WavFileWriter.h"
+#include "fixtures/FakeServers.h"
+#include "fixtures/TestAudio.h"
+#include "l10n/L10n.h"
+#include "llm/OllamaError.h"
+#include "llm/Prompts.h"
+#include "platform/InMemoryDefaults.h"
+#include "platform/PlatformError.h"
+#include "platform/WavHeader.h"
+
+namespace quenda {
+namespace {
+
+namespace fs = std::filesystem;
+using Property = AppState::Property;
+const std::string kOffline = OllamaError::offline().what();
+
+// What the substitutes share with the test; outlives the state.
+struct Devices {
+    fs::path directory;
+    double amplitude = 0.3;  // of the recorded tone; below about 0.005 it is silence
+    bool startFails = false;
+    bool stopGivesNothing = false;
+    bool hotkeyInstalls = true;
+    bool keystrokesTrusted = true;
+    int pastes = 0;
+    std::vector<fs::path> recordings;
+    std::thread::id recorderDestroyedOn;
+    audio::Recorder* recorder = nullptr;
+    HotkeyManager::Backend::EventHandler hotkey;
+    live::LiveTranslator* translator = nullptr;
+};
+
+class FakeRecorder : public audio::Recorder {
+  public:
+    explicit FakeRecorder(Devices& devices) : devices_(devices) { devices.recorder = this; }
+    ~FakeRecorder() override { devices_.recorderDestroyedOn = std::this_thread::get_id(); }
+    void requestPermission(std::function<void(bool)> completion) override { completion(true); }
+    void start() override {
+        if (devices_.startFails)
+            throw PlatformError("Recorder", 1, "Microfone indisponível");
+        // Half a second of a 440 Hz tone, as the real recorder writes it.
+        std::string samples;
+        for (int i = 0; i < 8000; ++i) {
+            const auto value = static_cast<int16_t>(devices_.amplitude * 32767 *
+                                                    std::sin(2 * M_PI * 440 * i / 16000.0));
+            samples.append(reinterpret_cast<const char*>(&value), 2);
+        }
+        const auto header = makeWavHeader(16000, 1, static_cast<uint32_t>(samples.size()));
+        file_ = devices_.directory / ("rec-" + std::to_string(devices_.recordings.size()) + ".wav");
+        test::writeFile(*file_, std::string(header.begin(), header.end()) + samples);
+        devices_.recordings.push_back(*file_);
+    }
+    std::optional<fs::path> stop() override {
+        auto file = std::exchange(file_, std::nullopt);
+        return devices_.stopGivesNothing ? std::nullopt : file;
+    }
+    bool isRecording() const override { return file_.has_value(); }
+    std::optional<fs::path> outputURL() const override { return file_; }
+
+  private:
+    Devices& devices_;
+    std::optional<fs::path> file_;
+};
+
+struct FakeHotkey : HotkeyManager::Backend {
+    explicit FakeHotkey(Devices& shared) : devices(shared) {}
+    bool install(const Hotkey&, EventHandler handler) override {
+        if (devices.hotkeyInstalls)
+            devices.hotkey = std::move(handler);
+        return devices.hotkeyInstalls;
+    }
+    void remove() override { devices.hotkey = nullptr; }
+    Devices& devices;
+};
+
+struct FakeKeystrokes : KeystrokeSynthesizer {
+    explicit FakeKeystrokes(Devices& shared) : devices(shared) {}
+    bool isTrusted() override { return devices.keystrokesTrusted; }
+    bool postPasteShortcut() override { return ++devices.pastes > 0; }
+    Devices& devices;
+};
+
+// The live translator's services, doing nothing: the tests play the translator's reports.
+struct QuietLive : live::SpeechEngine,
+                   live::TranslationModel,
+                   live::CaptureSource,
+                   live::SpeechSynthesizer {
+    void ensureServer(const std::string&) override {}
+    std::string transcribe(std::string_view, const std::string&, const std::string&) override {
+        return {};
+    }
+    bool isAvailable() override { return true; }
+    std::string translate(const std::string& text, std::chrono::seconds) override { return text; }
+    void start() override {}
+    void stop() override {}
+    void speak(std::string) override {}
+    void stopSpeaking() override {}
+};
+
+class AppStateTest : public ::testing::Test {
+  protected:
+    AppStateTest() {
+        devices_.directory = dir_ / "recordings";
+        fs::create_directories(devices_.directory);
+        fs::create_directories(dir_ / "models");
+        L10n::setCurrent(AppLanguage::pt);
+        serveModels();
+    }
+    ~AppStateTest() override {
+        state_.reset();
+        for (auto& job : jobs_)
+            job.join();
+        server_.stop();
+        serverLoop_.join();
+        installStandardDefaults(nullptr);
+    }
+
+    // A model file the stand-in speech server loads, answering `text` to every request.
+    void installModel(const std::string& file, const std::vector<std::string>& directives) {
+        test::writeFakeModel(dir_ / "models" / file, directives);
+    }
+
+    std::shared_ptr<AppState> makeState() {
+        AppServices services;
+        services.mainQueue = &queue_;
+        services.defaults = defaults_;
+        ServerSettings server;
+        server.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
+        services.engine = std::make_shared<TranscriptionEngine>(server);
+        services.recorder = std::make_unique<FakeRecorder>(devices_);
+        services.hotkeyBackend = std::make_unique<FakeHotkey>(devices_);
+        services.pasteboard = pasteboard_;
+        services.keystrokes = std::make_unique<FakeKeystrokes>(devices_);
+        ModelDownloaderSettings download;
+        download.addressOf = [this](const ModelInfo& model) {
+            return "http://127.0.0.1:" + std::to_string(port_) + "/" + model.file;
+        };
+        services.downloader = std::make_unique<ModelDownloader>(queue_, download);
+        services.makeLiveTranslator = [this](std::shared_ptr<TranscriptionEngine>) {
+            auto quiet = std::make_shared<QuietLive>();
+            live::LiveServices live;
+            live.engine = quiet;
+            live.model = quiet;
+            live.monitorCapture = std::make_unique<QuietLive>();
+            live.synthesizer = std::make_unique<QuietLive>();
+            live.statusText = [](std::string_view key) { return L10n::t(key); };
+            auto translator = std::make_unique<live::LiveTranslator>(std::move(live));
+            devices_.translator = translator.get();
+            return translator;
+        };
+        services.generate = [this](std::string_view system, std::string_view prompt,
+                                   std::chrono::milliseconds) {
+            std::lock_guard lock(mutex_);
+            prompts_.emplace_back(system, prompt);
+            if (!languageModel_)
+                throw OllamaError::offline();
+            return languageModel_(std::string(prompt));
+        };
+        services.runJob = [this](std::function<void()> job) {
+            std::lock_guard lock(mutex_);
+            jobs_.emplace_back(std::move(job));
+        };
+        services.openFileDialog = dialog_;
+        state_ = AppState::create(std::move(services));
+        state_->onChange = [this](Property property) {
+            if (property == Property::status)
+                statuses_.push_back(state_->status());
+        };
+        return state_;
+    }
+
+    bool runUntil(const std::function<bool()>& condition) {
+        return queue_.runUntil(condition, std::chrono::seconds(30));
+    }
+    // Presses and releases the hotkey as the X11 hook would, then waits for the job's end.
+    void dictate() {
+        devices_.hotkey(KeyEventType::keyDown, Hotkey::dKeyCode,
+                        Hotkey::optionFlag | Hotkey::commandFlag);
+        queue_.drain();
+        devices_.hotkey(KeyEventType::keyUp, Hotkey::dKeyCode, 0);
+        queue_.drain();
+        ASSERT_TRUE(runUntil([&] { return !state_->isBusy(); }));
+    }
+    // The statuses as shown: keys ("status.pasted") become their texts, others stay.
+    static std::vector<std::string> texts(std::initializer_list<std::string> statuses) {
+        std::vector<std::string> result;
+        for (const auto& status : statuses)
+            result.push_back(status.starts_with("status.") ? L10n::t(status) : status);
+        return result;
+    }
+    std::string savedText() { return test::readFile(dir_ / "data/Quenda/ultima_transcricao.txt"); }
+    size_t inferenceRequests() {
+        return test::readRecord(dir_ / "whisper.jsonl", "path", "/inference").size();
+    }
+
+    test::TempDir dir_;
+    test::ScopedEnv dataEnv_{"XDG_DATA_HOME", (dir_ / "data").string()};
+    test::ScopedEnv modelsEnv_{"QUENDA_MODELS_DIR", (dir_ / "models").string()};
+    test::ScopedEnv recordEnv_{"FAKE_WHISPER_RECORD", (dir_ / "whisper.jsonl").string()};
+    std::shared_ptr<InMemoryDefaults> defaults_ = [] {
+        auto store = std::make_shared<InMemoryDefaults>();
+        installStandardDefaults(store);
+        return store;
+    }();
+    ManualMainQueue queue_;
+    Devices devices_;
+    std::shared_ptr<MemoryPasteboard> pasteboard_ = std::make_shared<MemoryPasteboard>();
+    struct Dialog : OpenFileDialog {
+        std::optional<fs::path> answer;
+        std::vector<std::string_view> offered;
+        std::optional<fs::path> chooseAudioFile(std::span<const std::string_view> e) override {
+            offered.assign(e.begin(), e.end());
+            return answer;
+        }
+    };
+    std::shared_ptr<Dialog> dialog_ = std::make_shared<Dialog>();
+    std::mutex mutex_;
+    std::function<std::string(const std::string&)> languageModel_;
+    std::vector<std::pair<std::string, std::string>> prompts_;
+    std::vector<std::thread> jobs_;
+    std::vector<std::string> statuses_;
+    std::shared_ptr<AppState> state_;
+
+  private:
+    // Serves "/<file>" for model downloads: the body of the file named in `servedModel_`.
+    void serveModels() {
+        server_.Get(R"(/(.*))", [this](const httplib::Request& request, httplib::Response& out) {
+            if (request.matches[1] != servedModel_)
+                out.status = 404;
+            else
+                out.set_content("fake-ggml-model\ntext baixado\n", "application/octet-stream");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        serverLoop_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    httplib::Server server_;
+    std::thread serverLoop_;
+    int port_ = 0;
+
+  protected:
+    std::string servedModel_ = "ggml-base.bin";
+};
+
+TEST_F(AppStateTest, AFirstStartHasTheDefaultsAndAnEmptySavedText) {
+    auto state = makeState();
+    EXPECT_EQ(state->modelID(), "large-v3-turbo");
+    EXPECT_FALSE(state->cleanWithLLM());
+    EXPECT_FALSE(state->modelInstalled());
+    EXPECT_TRUE(state->accessibilityOK());
+    EXPECT_EQ(state->status(), "Pronto");
+    EXPECT_EQ(state->lastTranscription(), "");
+    EXPECT_TRUE(fs::exists(dir_ / "data/Quenda/ultima_transcricao.txt"));
+    EXPECT_EQ(savedText(), "");
+    EXPECT_FALSE(defaults_->text("modelID"));  // loading writes nothing back
+}
+
+TEST_F(AppStateTest, StoredSettingsAndTextsAreLoadedAndNothingIsDestroyed) {
+    defaults_->setText("modelID", "base");
+    defaults_->setText("cleanWithLLM", "sim");  // not a boolean: counts as absent
+    installModel("ggml-base.bin", {});
+    test::writeFile(dir_ / "data/Brevimo/ultima_transcricao.txt", "texto antigo");
+    devices_.hotkeyInstalls = false;
+    auto state = makeState();
+    EXPECT_EQ(state->modelID(), "base");
+    EXPECT_TRUE(state->modelInstalled());
+    EXPECT_FALSE(state->cleanWithLLM());
+    EXPECT_EQ(defaults_->text("cleanWithLLM"), "sim");
+    EXPECT_FALSE(state->accessibilityOK());
+    EXPECT_EQ(state->lastTranscription(), "texto antigo");
+    EXPECT_EQ(savedText(), "texto antigo");
+
+    // A saved file that is not UTF-8 is set aside, not overwritten.
+    state.reset();
+    state_.reset();
+    test::writeFile(dir_ / "data/Quenda/ultima_transcricao.txt", "\xff\xfe bytes");
+    state = makeState();
+    EXPECT_EQ(state->lastTranscription(), "");
+    EXPECT_EQ(savedText(), "");
+    std::vector<std::string> kept;
+    for (const auto& entry : fs::directory_iterator(dir_ / "data/Quenda"))
+        if (entry.path().filename().string().starts_with("ultima_transcricao.txt.ilegivel-"))
+            kept.push_back(test::readFile(entry.path()));
+    EXPECT_EQ(kept, std::vector<std::string>{"\xff\xfe bytes"});
+}
+
+TEST_F(AppStateTest, ChoicesAreStoredAndTheLanguageResetsTheStatus) {
+    auto state = makeState();
+    int languageNotices = 0;
+    state->onLanguageChanged = [&] { ++languageNotices; };
+    installModel("ggml-base.bin", {});
+    EXPECT_TRUE(state->setModelID("base"));
+    EXPECT_TRUE(state->modelInstalled());
+    EXPECT_TRUE(state->setModelID("inexistente"));
+    EXPECT_FALSE(state->modelInstalled());
+    EXPECT_EQ(defaults_->text("modelID"), "inexistente");
+
+    state->setCleanWithLLM(false);  // the same value is still written
+    EXPECT_EQ(defaults_->boolean("cleanWithLLM"), false);
+
+    state->copyLast();
+    state->setUiLanguage(AppLanguage::es);
+    EXPECT_EQ(state->status(), "Listo");
+    EXPECT_EQ(defaults_->text("uiLanguage"), "es");
+    EXPECT_EQ(languageNotices, 1);
+}
+
+TEST_F(AppStateTest, EveryDictationEndsWithItsStatusesInOrder) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> model;
+        bool clean;
+        std::function<std::string(const std::string&)> languageModel;
+        bool trusted;
+        double amplitude;
+        std::vector<std::string> statuses;
+        std::string text;  // the saved and copied text afterwards ("antes": untouched)
+        bool serverAsked;
+    };
+    const auto cleaned = [](const std::string& text) { return "Limpo: " + text; };
+    const auto silent = [](const std::string&) { return std::string(); };
+    const std::vector<Case> cases = {
+        {"pasted",
+         {"text  Olá mundo."},
+         false,
+         {},
+         true,
+         0.3,
+         texts({"status.recording.hint", "status.transcribing", "status.pasted"}),
+         "Olá mundo.",
+         true},
+        {"cleaned",
+         {"text Olá"},
+         true,
+         cleaned,
+         true,
+         0.3,
+         texts(
+             {"status.recording.hint", "status.transcribing", "status.cleaning", "status.pasted"}),
+         "Limpo: Olá",
+         true},
+        {"clean-up offline: the raw text",
+         {"text Olá"},
+         true,
+         {},
+         true,
+         0.3,
+         texts({"status.recording.hint", "status.transcribing", "status.cleaning",
+                "Limpeza indisponível: " + kOffline, "status.pasted"}),
+         "Olá",
+         true},
+        {"clean-up answers nothing: the raw text",
+         {"text Olá"},
+         true,
+         silent,
+         true,
+         0.3,
+         texts(
+             {"status.recording.hint", "status.transcribing", "status.cleaning", "status.pasted"}),
+         "Olá",
+         true},
+        {"no keystrokes: copied only",
+         {"text Olá"},
+         false,
+         {},
+         false,
+         0.3,
+         texts({"status.recording.hint", "status.transcribing", "status.copied.noax"}),
+         "Olá",
+         true},
+        {"transcription fails: nothing touched",
+         {"inference_status 500", "inference_body {\"error\":\"failed to process audio\"}"},
+         false,
+         {},
+         true,
+         0.3,
+         texts({"status.recording.hint", "status.transcribing",
+                "Erro: Falha na transcrição: {\"error\":\"failed to process audio\"}"}),
+         "antes",
+         true},
+        {"silence is not sent",
+         {"text Obrigado."},
+         false,
+         {},
+         true,
+         0.002,
+         texts({"status.recording.hint", "status.transcribing", "status.nothing.heard"}),
+         "antes",
+         false},
+        {"a subtitle credit is nothing heard",
+         {"text Legendas pela comunidade Amara.org"},
+         false,
+         {},
+         true,
+         0.3,
+         texts({"status.recording.hint", "status.transcribing", "status.nothing.heard"}),
+         "antes",
+         true},
+        {"an empty transcript is nothing heard",
+         {"text  "},
+         false,
+         {},
+         true,
+         0.3,
+         texts({"status.recording.hint", "status.transcribing", "status.nothing.heard"}),
+         "antes",
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        installModel("ggml-base.bin", c.model);
+        fs::remove(dir_ / "whisper.jsonl");
+        test::writeFile(dir_ / "data/Quenda/ultima_transcricao.txt", "antes");
+        pasteboard_->setString("antes");
+        languageModel_ = c.languageModel;
+        devices_.keystrokesTrusted = c.trusted;
+        devices_.amplitude = c.amplitude;
+        auto state = makeState();
+        state->setModelID("base");
+        state->setCleanWithLLM(c.clean);
+        statuses_.clear();
+        const int pastes = devices_.pastes;
+
+        dictate();
+        {
+            std::lock_guard lock(mutex_);
+            for (auto& job : jobs_)
+                job.join();
+            jobs_.clear();
+        }
+        EXPECT_EQ(statuses_, c.statuses);
+        EXPECT_EQ(state->lastTranscription(), c.text);
+        EXPECT_EQ(savedText(), c.text);
+        EXPECT_EQ(pasteboard_->string(), c.text);
+        EXPECT_EQ(devices_.pastes - pastes, c.text != "antes" && c.trusted ? 1 : 0);
+        EXPECT_EQ(inferenceRequests(), c.serverAsked ? 1u : 0u);
+        EXPECT_FALSE(state->isRecording());
+        EXPECT_FALSE(fs::exists(devices_.recordings.back())) << "the recording is deleted";
+        state.reset();
+        state_.reset();
+    }
+}
+
+TEST(Recordings, AreReadableByTheUserAlone) {
+    test::TempDir dir;
+    { audio::WavFileWriter writer(dir / "gravacao.wav", 16000, 1); }
+    EXPECT_EQ(fs::status(dir / "gravacao.wav").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(AppStateTest, ADictationReleasedDuringAnotherJobRunsAfterIt) {
+    installModel("ggml-base.bin", {"text Do arquivo", "text_2 Do ditado"});
+    auto state = makeState();
+    state->setModelID("base");
+    devices_.hotkey(KeyEventType::keyDown, Hotkey::dKeyCode,
+                    Hotkey::optionFlag | Hotkey::commandFlag);
+    queue_.drain();
+    ASSERT_TRUE(state->isRecording());
+    test::makeTone(dir_ / "arquivo.wav", 0.5, 16000, 1);
+    state->runPipeline(dir_ / "arquivo.wav", false);  // dropped on the window meanwhile
+    devices_.hotkey(KeyEventType::keyUp, Hotkey::dKeyCode, 0);
+    queue_.drain();
+    EXPECT_FALSE(state->isRecording());
+
+    // While busy: a press is ignored, and so is a summary.
+    devices_.hotkey(KeyEventType::keyDown, Hotkey::dKeyCode,
+                    Hotkey::optionFlag | Hotkey::commandFlag);
+    queue_.drain();
+    EXPECT_FALSE(state->isRecording());
+    devices_.hotkey(KeyEventType::keyUp, Hotkey::dKeyCode, 0);
+    state->summarizeLast();  // nothing saved yet
+    EXPECT_EQ(state->status(), L10n::t("status.nothing.summarize"));
+
+    ASSERT_TRUE(runUntil([&] { return state->lastTranscription() == "Do ditado"; }));
+    ASSERT_TRUE(runUntil([&] { return !state->isBusy(); }));
+    EXPECT_EQ(state->status(), L10n::t("status.pasted"));
+    EXPECT_EQ(devices_.pastes, 1);
+    EXPECT_TRUE(fs::exists(dir_ / "arquivo.wav")) << "a chosen file is never touched";
+}
+
+TEST_F(AppStateTest, TheRecorderNeverLeavesTheHotkeyStuck) {
+    installModel("ggml-base.bin", {"text Até aqui"});
+    auto state = makeState();
+    state->setModelID("base");
+
+    devices_.startFails = true;
+    devices_.hotkey(KeyEventType::keyDown, Hotkey::dKeyCode,
+                    Hotkey::optionFlag | Hotkey::commandFlag);
+    queue_.drain();
+    EXPECT_EQ(state->status(), "Erro no microfone: Microfone indisponível");
+    EXPECT_FALSE(state->isRecording());
+    devices_.hotkey(KeyEventType::keyUp, Hotkey::dKeyCode, 0);
+    queue_.drain();
+
+    devices_.startFails = false;
+    devices_.stopGivesNothing = true;
+    dictate();
+    EXPECT_FALSE(state->isRecording());
+    EXPECT_EQ(state->status(), L10n::t("status.nothing.heard"));
+
+    // The microphone goes away mid-recording: the user is told, and what was recorded still
+    // becomes text at the release.
+    devices_.stopGivesNothing = false;
+    devices_.hotkey(KeyEventType::keyDown, Hotkey::dKeyCode,
+                    Hotkey::optionFlag | Hotkey::commandFlag);
+    queue_.drain();
+    devices_.recorder->onInterrupted("Gravação interrompida pelo servidor de som");
+    queue_.drain();
+    EXPECT_EQ(state->status(), "Erro no microfone: Gravação interrompida pelo servidor de som");
+    EXPECT_TRUE(state->isRecording());
+    devices_.hotkey(KeyEventType::keyUp, Hotkey::dKeyCode, 0);
+    queue_.drain();
+    ASSERT_TRUE(runUntil([&] { return !state->isBusy(); }));
+    EXPECT_EQ(state->lastTranscription(), "Até aqui");
+}
+
+TEST_F(AppStateTest, AJobOutlivingTheStateEndsWithoutItOnTheMainThread) {
+    installModel("ggml-base.bin", {"text Tarde demais"});
+    auto state = makeState();
+    state->setModelID("base");
+    devices_.hotkey(KeyEventType::keyDown, Hotkey::dKeyCode,
+                    Hotkey::optionFlag | Hotkey::commandFlag);
+    queue_.drain();
+    devices_.hotkey(KeyEventType::keyUp, Hotkey::dKeyCode, 0);
+    queue_.drain();
+    ASSERT_TRUE(state->isBusy());
+    state.reset();
+    state_.reset();  // the window went away while the job runs
+    EXPECT_EQ(devices_.recorderDestroyedOn, std::this_thread::get_id());
+    {
+        std::lock_guard lock(mutex_);
+        for (auto& job : jobs_)
+            job.join();
+        jobs_.clear();
+    }
+    queue_.drain();
+    EXPECT_EQ(savedText(), "") << "the job's text reached nothing";
+    EXPECT_FALSE(fs::exists(devices_.recordings.back()));
+}
+
+TEST_F(AppStateTest, SummaryAndCopyWorkOnTheLastText) {
+    test::writeFile(dir_ / "data/Quenda/ultima_transcricao.txt", "   ");
+    auto state = makeState();
+    languageModel_ = [](const std::string& text) { return "- resumo de [" + text + "]"; };
+    state->summarizeLast();  // spaces are content
+    ASSERT_TRUE(runUntil([&] { return !state->isBusy(); }));
+    EXPECT_EQ(state->summary(), "- resumo de [   ]");
+    EXPECT_EQ(pasteboard_->string(), "- resumo de [   ]");
+    EXPECT_EQ(state->lastTranscription(), "   ");
+    EXPECT_EQ(statuses_, texts({"status.summarizing", "status.summary.done"}));
+    EXPECT_EQ(prompts_.back().first, Prompts::summary);
+
+    languageModel_ = nullptr;
+    state->summarizeLast();
+    ASSERT_TRUE(runUntil([&] { return !state->isBusy(); }));
+    EXPECT_EQ(state->status(), "Erro no resumo: " + kOffline);
+    EXPECT_EQ(state->summary(), "- resumo de [   ]");
+
+    state->copyLast();
+    EXPECT_EQ(pasteboard_->string(), "   ");
+    EXPECT_EQ(state->status(), L10n::t("status.copied.again"));
+}
+
+TEST_F(AppStateTest, AChosenFileIsTranscribedAndCopiedWithoutPaste) {
+    installModel("ggml-base.bin", {"text Do arquivo"});
+    auto state = makeState();
+    state->setModelID("base");
+    state->chooseAndTranscribeFile();  // cancelled: nothing
+    EXPECT_EQ(statuses_, std::vector<std::string>{});
+    EXPECT_EQ(dialog_->offered, AppState::audioFileExtensions());
+    EXPECT_EQ(dialog_->offered.front(), "m4a");
+    EXPECT_EQ(dialog_->offered.back(), "mkv");
+
+    test::makeTone(dir_ / "escolhido.wav", 0.5);  // 44.1 kHz stereo: converted
+    dialog_->answer = dir_ / "escolhido.wav";
+    state->chooseAndTranscribeFile();
+    ASSERT_TRUE(runUntil([&] { return !state->isBusy(); }));
+    EXPECT_EQ(statuses_, texts({"status.transcribing", "status.done.copied"}));
+    EXPECT_EQ(pasteboard_->string(), "Do arquivo");
+    EXPECT_EQ(devices_.pastes, 0);
+    EXPECT_TRUE(fs::exists(dir_ / "escolhido.wav"));
+}
+
+TEST_F(AppStateTest, ADownloadReportsAndRechecksTheModelSelectedNow) {
+    auto state = makeState();
+    ASSERT_TRUE(state->setModelID("base"));
+    EXPECT_FALSE(state->modelInstalled());
+    state->downloadCurrentModel();
+    EXPECT_EQ(state->status(), L10n::t("status.model.downloading"));
+    ASSERT_TRUE(runUntil([&] { return !state->downloader().isDownloading(); }));
+    queue_.drain();
+    EXPECT_EQ(state->status(), L10n::t("status.model.done"));
+    EXPECT_TRUE(state->modelInstalled());
+
+    servedModel_ = "nada";
+    ASSERT_TRUE(state->setModelID("large-v3-turbo"));
+    state->downloadCurrentModel();
+    ASSERT_TRUE(state->setModelID("base"));  // picked meanwhile
+    ASSERT_TRUE(runUntil([&] { return !state->downloader().isDownloading(); }));
+    queue_.drain();
+    EXPECT_TRUE(state->status().starts_with("Erro: ")) << state->status();
+    EXPECT_TRUE(state->modelInstalled()) << "the model selected now is installed";
+}
+
+TEST_F(AppStateTest, LiveTranslationIsToggledAndOnlyTheCurrentRunReports) {
+    auto state = makeState();
+    state->toggleLiveTranslation();
+    EXPECT_EQ(state->status(), L10n::t("status.model.needed"));
+    EXPECT_FALSE(state->liveActive());
+
+    installModel("ggml-base.bin", {});
+    state->setModelID("base");
+    state->toggleLiveTranslation();
+    ASSERT_TRUE(state->liveActive());
+    EXPECT_FALSE(state->setModelID("large-v3-turbo")) << "the model is fixed while it runs";
+    for (int line = 1; line <= 41; ++line)
+        devices_.translator->onText("linha " + std::to_string(line));
+    queue_.drain();
+    ASSERT_EQ(state->liveText().size(), 40u);
+    EXPECT_EQ(state->liveText().front(), "linha 2");
+    EXPECT_EQ(state->liveText().back(), "linha 41");
+
+    // The user stops and starts again before the first run's reports were handled.
+    state->toggleLiveTranslation();
+    EXPECT_EQ(state->status(), L10n::t("live.status.stopped"));
+    devices_.translator->onText("velha");
+    devices_.translator->onStop(std::string("motivo velho"));
+    state->toggleLiveTranslation();
+    queue_.drain();
+    EXPECT_TRUE(state->liveActive());
+    EXPECT_TRUE(state->liveText().empty());
+
+    devices_.translator->onStop(std::string("Falha na captura"));
+    queue_.drain();
+    EXPECT_FALSE(state->liveActive());
+    EXPECT_EQ(state->status(), "Falha na captura");
+}
+
+TEST(SubtitleCredits, OnlyACreditAloneCountsAsNothing) {
+    for (const char* credit :
+         {"Legendas pela comunidade Amara.org", " legendas pela comunidade do Amara.org.",
+          "Subtítulos realizados por la comunidad de Amara.org",
+          "Subtitles by the Amara.org community", "Amara.org"})
+        EXPECT_TRUE(isOnlySubtitleCredit(credit)) << credit;
+    for (const char* speech : {"Obrigado.", "", "Visite amara.org hoje",
+                               "Legendas pela comunidade Amara.org. Bom dia a todos."})
+        EXPECT_FALSE(isOnlySubtitleCredit(speech)) << speech;
+}
+
+}  // namespace
+}  // namespace quenda

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/CommandLine.h"
+#include "ui/QuendaApplication.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv, argv + argc);
@@ -14,6 +15,5 @@ int main(int argc, char** argv) {
         return quenda::runCLI({args.begin() + 2, args.end()});
     }
 
-    quenda::writeAll(2, "quenda: a janela ainda não foi construída; use quenda --cli\n");
-    return 1;
+    return quenda::ui::runWindowedApplication(argc, argv);
 }

@@ -111,6 +111,8 @@ class AppState : public std::enable_shared_from_this<AppState> {
     void downloadCurrentModel();
     void cancelDownload();
     void toggleLiveTranslation();
+    // Shows the text of a status key (the window's own confirmations, such as a copied summary).
+    void showStatus(std::string_view key) { setStatusKey(key); }
 
     // The extensions the open dialog offers: the directly convertible ones, then those that
     // need ffmpeg.

@@ -64,11 +64,11 @@ const Table& table() {
           "Traducción en vivo (vídeos y clases)"}},
         {"live.subtitle",
          {"Reproduza um vídeo (YouTube, aula, reunião) em inglês ou espanhol e ouça a dublagem em "
-          "português, em tempo real. Tudo processado no seu Mac.",
+          "português, em tempo real. Tudo processado no seu computador.",
           "Play a video (YouTube, lecture, meeting) in English or Spanish and hear it dubbed in "
-          "Portuguese, in real time. Everything runs on your Mac.",
+          "Portuguese, in real time. Everything runs on your computer.",
           "Reproduce un vídeo (YouTube, clase, reunión) en inglés o español y escucha el doblaje "
-          "en portugués, en tiempo real. Todo se procesa en tu Mac."}},
+          "en portugués, en tiempo real. Todo se procesa en tu ordenador."}},
         {"live.source", {"Idioma do vídeo", "Video language", "Idioma del vídeo"}},
         {"live.source.en", {"Inglês", "English", "Inglés"}},
         {"live.source.es", {"Espanhol", "Spanish", "Español"}},

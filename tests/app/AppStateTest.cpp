@@ -3,258 +3,20 @@
 // speech server, the real downloader against a local HTTP server, and a main queue drained by
 // hand.
 
-#include <gtest/gtest.h>
-#include <httplib.h>
-
-#include <cmath>
-#include <mutex>
-#include <thread>
-
-#include "app/AppState.h"
+#include "AppTestHarness.h"
 #include "app/SubtitleCredits.h"
 #include "audio/WavFileWriter.h"
-#include "fixtures/FakeServers.h"
-#include "fixtures/TestAudio.h"
-#include "l10n/L10n.h"
-#include "llm/OllamaError.h"
 #include "llm/Prompts.h"
-#include "platform/InMemoryDefaults.h"
-#include "platform/PlatformError.h"
-#include "platform/WavHeader.h"
 
 namespace quenda {
 namespace {
 
 namespace fs = std::filesystem;
 using Property = AppState::Property;
+using test::Devices;
+
+class AppStateTest : public ::testing::Test, public test::AppHarness {};
 const std::string kOffline = OllamaError::offline().what();
-
-// What the substitutes share with the test; outlives the state.
-struct Devices {
-    fs::path directory;
-    double amplitude = 0.3;  // of the recorded tone; below about 0.005 it is silence
-    bool startFails = false;
-    bool stopGivesNothing = false;
-    bool hotkeyInstalls = true;
-    bool keystrokesTrusted = true;
-    int pastes = 0;
-    std::vector<fs::path> recordings;
-    std::thread::id recorderDestroyedOn;
-    audio::Recorder* recorder = nullptr;
-    HotkeyManager::Backend::EventHandler hotkey;
-    live::LiveTranslator* translator = nullptr;
-};
-
-class FakeRecorder : public audio::Recorder {
-  public:
-    explicit FakeRecorder(Devices& devices) : devices_(devices) { devices.recorder = this; }
-    ~FakeRecorder() override { devices_.recorderDestroyedOn = std::this_thread::get_id(); }
-    void requestPermission(std::function<void(bool)> completion) override { completion(true); }
-    void start() override {
-        if (devices_.startFails)
-            throw PlatformError("Recorder", 1, "Microfone indisponível");
-        // Half a second of a 440 Hz tone, as the real recorder writes it.
-        std::string samples;
-        for (int i = 0; i < 8000; ++i) {
-            const auto value = static_cast<int16_t>(devices_.amplitude * 32767 *
-                                                    std::sin(2 * M_PI * 440 * i / 16000.0));
-            samples.append(reinterpret_cast<const char*>(&value), 2);
-        }
-        const auto header = makeWavHeader(16000, 1, static_cast<uint32_t>(samples.size()));
-        file_ = devices_.directory / ("rec-" + std::to_string(devices_.recordings.size()) + ".wav");
-        test::writeFile(*file_, std::string(header.begin(), header.end()) + samples);
-        devices_.recordings.push_back(*file_);
-    }
-    std::optional<fs::path> stop() override {
-        auto file = std::exchange(file_, std::nullopt);
-        return devices_.stopGivesNothing ? std::nullopt : file;
-    }
-    bool isRecording() const override { return file_.has_value(); }
-    std::optional<fs::path> outputURL() const override { return file_; }
-
-  private:
-    Devices& devices_;
-    std::optional<fs::path> file_;
-};
-
-struct FakeHotkey : HotkeyManager::Backend {
-    explicit FakeHotkey(Devices& shared) : devices(shared) {}
-    bool install(const Hotkey&, EventHandler handler) override {
-        if (devices.hotkeyInstalls)
-            devices.hotkey = std::move(handler);
-        return devices.hotkeyInstalls;
-    }
-    void remove() override { devices.hotkey = nullptr; }
-    Devices& devices;
-};
-
-struct FakeKeystrokes : KeystrokeSynthesizer {
-    explicit FakeKeystrokes(Devices& shared) : devices(shared) {}
-    bool isTrusted() override { return devices.keystrokesTrusted; }
-    bool postPasteShortcut() override { return ++devices.pastes > 0; }
-    Devices& devices;
-};
-
-// The live translator's services, doing nothing: the tests play the translator's reports.
-struct QuietLive : live::SpeechEngine,
-                   live::TranslationModel,
-                   live::CaptureSource,
-                   live::SpeechSynthesizer {
-    void ensureServer(const std::string&) override {}
-    std::string transcribe(std::string_view, const std::string&, const std::string&) override {
-        return {};
-    }
-    bool isAvailable() override { return true; }
-    std::string translate(const std::string& text, std::chrono::seconds) override { return text; }
-    void start() override {}
-    void stop() override {}
-    void speak(std::string) override {}
-    void stopSpeaking() override {}
-};
-
-class AppStateTest : public ::testing::Test {
-  protected:
-    AppStateTest() {
-        devices_.directory = dir_ / "recordings";
-        fs::create_directories(devices_.directory);
-        fs::create_directories(dir_ / "models");
-        L10n::setCurrent(AppLanguage::pt);
-        serveModels();
-    }
-    ~AppStateTest() override {
-        state_.reset();
-        for (auto& job : jobs_)
-            job.join();
-        server_.stop();
-        serverLoop_.join();
-        installStandardDefaults(nullptr);
-    }
-
-    // A model file the stand-in speech server loads, answering `text` to every request.
-    void installModel(const std::string& file, const std::vector<std::string>& directives) {
-        test::writeFakeModel(dir_ / "models" / file, directives);
-    }
-
-    std::shared_ptr<AppState> makeState() {
-        AppServices services;
-        services.mainQueue = &queue_;
-        services.defaults = defaults_;
-        ServerSettings server;
-        server.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
-        services.engine = std::make_shared<TranscriptionEngine>(server);
-        services.recorder = std::make_unique<FakeRecorder>(devices_);
-        services.hotkeyBackend = std::make_unique<FakeHotkey>(devices_);
-        services.pasteboard = pasteboard_;
-        services.keystrokes = std::make_unique<FakeKeystrokes>(devices_);
-        ModelDownloaderSettings download;
-        download.addressOf = [this](const ModelInfo& model) {
-            return "http://127.0.0.1:" + std::to_string(port_) + "/" + model.file;
-        };
-        services.downloader = std::make_unique<ModelDownloader>(queue_, download);
-        services.makeLiveTranslator = [this](std::shared_ptr<TranscriptionEngine>) {
-            auto quiet = std::make_shared<QuietLive>();
-            live::LiveServices live;
-            live.engine = quiet;
-            live.model = quiet;
-            live.monitorCapture = std::make_unique<QuietLive>();
-            live.synthesizer = std::make_unique<QuietLive>();
-            live.statusText = [](std::string_view key) { return L10n::t(key); };
-            auto translator = std::make_unique<live::LiveTranslator>(std::move(live));
-            devices_.translator = translator.get();
-            return translator;
-        };
-        services.generate = [this](std::string_view system, std::string_view prompt,
-                                   std::chrono::milliseconds) {
-            std::lock_guard lock(mutex_);
-            prompts_.emplace_back(system, prompt);
-            if (!languageModel_)
-                throw OllamaError::offline();
-            return languageModel_(std::string(prompt));
-        };
-        services.runJob = [this](std::function<void()> job) {
-            std::lock_guard lock(mutex_);
-            jobs_.emplace_back(std::move(job));
-        };
-        services.openFileDialog = dialog_;
-        state_ = AppState::create(std::move(services));
-        state_->onChange = [this](Property property) {
-            if (property == Property::status)
-                statuses_.push_back(state_->status());
-        };
-        return state_;
-    }
-
-    bool runUntil(const std::function<bool()>& condition) {
-        return queue_.runUntil(condition, std::chrono::seconds(30));
-    }
-    // Presses and releases the hotkey as the X11 hook would, then waits for the job's end.
-    void dictate() {
-        devices_.hotkey(KeyEventType::keyDown, Hotkey::dKeyCode,
-                        Hotkey::optionFlag | Hotkey::commandFlag);
-        queue_.drain();
-        devices_.hotkey(KeyEventType::keyUp, Hotkey::dKeyCode, 0);
-        queue_.drain();
-        ASSERT_TRUE(runUntil([&] { return !state_->isBusy(); }));
-    }
-    // The statuses as shown: keys ("status.pasted") become their texts, others stay.
-    static std::vector<std::string> texts(std::initializer_list<std::string> statuses) {
-        std::vector<std::string> result;
-        for (const auto& status : statuses)
-            result.push_back(status.starts_with("status.") ? L10n::t(status) : status);
-        return result;
-    }
-    std::string savedText() { return test::readFile(dir_ / "data/Quenda/ultima_transcricao.txt"); }
-    size_t inferenceRequests() {
-        return test::readRecord(dir_ / "whisper.jsonl", "path", "/inference").size();
-    }
-
-    test::TempDir dir_;
-    test::ScopedEnv dataEnv_{"XDG_DATA_HOME", (dir_ / "data").string()};
-    test::ScopedEnv modelsEnv_{"QUENDA_MODELS_DIR", (dir_ / "models").string()};
-    test::ScopedEnv recordEnv_{"FAKE_WHISPER_RECORD", (dir_ / "whisper.jsonl").string()};
-    std::shared_ptr<InMemoryDefaults> defaults_ = [] {
-        auto store = std::make_shared<InMemoryDefaults>();
-        installStandardDefaults(store);
-        return store;
-    }();
-    ManualMainQueue queue_;
-    Devices devices_;
-    std::shared_ptr<MemoryPasteboard> pasteboard_ = std::make_shared<MemoryPasteboard>();
-    struct Dialog : OpenFileDialog {
-        std::optional<fs::path> answer;
-        std::vector<std::string_view> offered;
-        std::optional<fs::path> chooseAudioFile(std::span<const std::string_view> e) override {
-            offered.assign(e.begin(), e.end());
-            return answer;
-        }
-    };
-    std::shared_ptr<Dialog> dialog_ = std::make_shared<Dialog>();
-    std::mutex mutex_;
-    std::function<std::string(const std::string&)> languageModel_;
-    std::vector<std::pair<std::string, std::string>> prompts_;
-    std::vector<std::thread> jobs_;
-    std::vector<std::string> statuses_;
-    std::shared_ptr<AppState> state_;
-
-  private:
-    // Serves "/<file>" for model downloads: the body of the file named in `servedModel_`.
-    void serveModels() {
-        server_.Get(R"(/(.*))", [this](const httplib::Request& request, httplib::Response& out) {
-            if (request.matches[1] != servedModel_)
-                out.status = 404;
-            else
-                out.set_content("fake-ggml-model\ntext baixado\n", "application/octet-stream");
-        });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        serverLoop_ = std::thread([this] { server_.listen_after_bind(); });
-    }
-    httplib::Server server_;
-    std::thread serverLoop_;
-    int port_ = 0;
-
-  protected:
-    std::string servedModel_ = "ggml-base.bin";
-};
 
 TEST_F(AppStateTest, AFirstStartHasTheDefaultsAndAnEmptySavedText) {
     auto state = makeState();
@@ -436,12 +198,7 @@ TEST_F(AppStateTest, EveryDictationEndsWithItsStatusesInOrder) {
         const int pastes = devices_.pastes;
 
         dictate();
-        {
-            std::lock_guard lock(mutex_);
-            for (auto& job : jobs_)
-                job.join();
-            jobs_.clear();
-        }
+        joinJobs();
         EXPECT_EQ(statuses_, c.statuses);
         EXPECT_EQ(state->lastTranscription(), c.text);
         EXPECT_EQ(savedText(), c.text);
@@ -466,22 +223,17 @@ TEST_F(AppStateTest, ADictationReleasedDuringAnotherJobRunsAfterIt) {
     installModel("ggml-base.bin", {"text Do arquivo", "text_2 Do ditado"});
     auto state = makeState();
     state->setModelID("base");
-    devices_.hotkey(KeyEventType::keyDown, Hotkey::dKeyCode,
-                    Hotkey::optionFlag | Hotkey::commandFlag);
-    queue_.drain();
+    press();
     ASSERT_TRUE(state->isRecording());
     test::makeTone(dir_ / "arquivo.wav", 0.5, 16000, 1);
     state->runPipeline(dir_ / "arquivo.wav", false);  // dropped on the window meanwhile
-    devices_.hotkey(KeyEventType::keyUp, Hotkey::dKeyCode, 0);
-    queue_.drain();
+    release();
     EXPECT_FALSE(state->isRecording());
 
     // While busy: a press is ignored, and so is a summary.
-    devices_.hotkey(KeyEventType::keyDown, Hotkey::dKeyCode,
-                    Hotkey::optionFlag | Hotkey::commandFlag);
-    queue_.drain();
+    press();
     EXPECT_FALSE(state->isRecording());
-    devices_.hotkey(KeyEventType::keyUp, Hotkey::dKeyCode, 0);
+    release();
     state->summarizeLast();  // nothing saved yet
     EXPECT_EQ(state->status(), L10n::t("status.nothing.summarize"));
 
@@ -498,13 +250,10 @@ TEST_F(AppStateTest, TheRecorderNeverLeavesTheHotkeyStuck) {
     state->setModelID("base");
 
     devices_.startFails = true;
-    devices_.hotkey(KeyEventType::keyDown, Hotkey::dKeyCode,
-                    Hotkey::optionFlag | Hotkey::commandFlag);
-    queue_.drain();
+    press();
     EXPECT_EQ(state->status(), "Erro no microfone: Microfone indisponível");
     EXPECT_FALSE(state->isRecording());
-    devices_.hotkey(KeyEventType::keyUp, Hotkey::dKeyCode, 0);
-    queue_.drain();
+    release();
 
     devices_.startFails = false;
     devices_.stopGivesNothing = true;
@@ -515,15 +264,12 @@ TEST_F(AppStateTest, TheRecorderNeverLeavesTheHotkeyStuck) {
     // The microphone goes away mid-recording: the user is told, and what was recorded still
     // becomes text at the release.
     devices_.stopGivesNothing = false;
-    devices_.hotkey(KeyEventType::keyDown, Hotkey::dKeyCode,
-                    Hotkey::optionFlag | Hotkey::commandFlag);
-    queue_.drain();
+    press();
     devices_.recorder->onInterrupted("Gravação interrompida pelo servidor de som");
     queue_.drain();
     EXPECT_EQ(state->status(), "Erro no microfone: Gravação interrompida pelo servidor de som");
     EXPECT_TRUE(state->isRecording());
-    devices_.hotkey(KeyEventType::keyUp, Hotkey::dKeyCode, 0);
-    queue_.drain();
+    release();
     ASSERT_TRUE(runUntil([&] { return !state->isBusy(); }));
     EXPECT_EQ(state->lastTranscription(), "Até aqui");
 }
@@ -532,21 +278,13 @@ TEST_F(AppStateTest, AJobOutlivingTheStateEndsWithoutItOnTheMainThread) {
     installModel("ggml-base.bin", {"text Tarde demais"});
     auto state = makeState();
     state->setModelID("base");
-    devices_.hotkey(KeyEventType::keyDown, Hotkey::dKeyCode,
-                    Hotkey::optionFlag | Hotkey::commandFlag);
-    queue_.drain();
-    devices_.hotkey(KeyEventType::keyUp, Hotkey::dKeyCode, 0);
-    queue_.drain();
+    press();
+    release();
     ASSERT_TRUE(state->isBusy());
     state.reset();
     state_.reset();  // the window went away while the job runs
     EXPECT_EQ(devices_.recorderDestroyedOn, std::this_thread::get_id());
-    {
-        std::lock_guard lock(mutex_);
-        for (auto& job : jobs_)
-            job.join();
-        jobs_.clear();
-    }
+    joinJobs();
     queue_.drain();
     EXPECT_EQ(savedText(), "") << "the job's text reached nothing";
     EXPECT_FALSE(fs::exists(devices_.recordings.back()));

@@ -1,0 +1,71 @@
+#include "ui/ModelRow.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+
+#include "ui/Style.h"
+
+namespace quenda::ui {
+
+ModelRow::ModelRow(AppState& state, QWidget* parent)
+    : QWidget(parent),
+      state_(state),
+      modelLabel_(new QLabel(this)),
+      model_(new QComboBox(this)),
+      languageLabel_(new QLabel(this)),
+      language_(new QComboBox(this)) {
+    // The pickers may shrink below their longest entry so the row fits the narrow column.
+    for (QComboBox* picker : {model_, language_}) {
+        picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        picker->setMinimumContentsLength(8);
+    }
+    model_->setMinimumContentsLength(16);
+    model_->setMaximumWidth(240);
+    language_->setMaximumWidth(150);
+    modelLabel_->setBuddy(model_);
+    languageLabel_->setBuddy(language_);
+    style::caption(*languageLabel_);
+    languageLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    for (const auto& language : AppLanguage::allCases())
+        language_->addItem(QString::fromUtf8(language.displayName().data(),
+                                             static_cast<qsizetype>(language.displayName().size())),
+                           static_cast<int>(language.value()));
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(modelLabel_);
+    layout->addWidget(model_);
+    layout->addStretch();
+    layout->addWidget(languageLabel_);
+    layout->addWidget(language_);
+
+    // Only the user's choices write back: activated is not sent for changes made in refresh().
+    connect(model_, &QComboBox::activated, this, [this](int index) {
+        state_.setModelID(model_->itemData(index).toString().toStdString());
+        refresh();  // a refused change (live translation running) shows the model in use again
+    });
+    connect(language_, &QComboBox::activated, this, [this](int index) {
+        state_.setUiLanguage(AppLanguage::allCases()[static_cast<size_t>(index)]);
+    });
+    refresh();
+}
+
+void ModelRow::refresh() {
+    const QSignalBlocker blockModel(model_), blockLanguage(language_);
+    modelLabel_->setText(l10n("model"));
+    languageLabel_->setText(l10n("app.language"));
+    model_->setAccessibleName(l10n("model"));
+    language_->setAccessibleName(l10n("app.language"));
+
+    // Rebuilt every time: the entries' names follow the interface language.
+    model_->clear();
+    for (const auto& model : TranscriptionEngine::availableModels())
+        model_->addItem(l10n("model." + model.id), QString::fromStdString(model.id));
+    model_->setCurrentIndex(model_->findData(QString::fromStdString(state_.modelID())));
+    model_->setEnabled(!state_.liveActive());
+    language_->setCurrentIndex(static_cast<int>(state_.uiLanguage().value()));
+}
+
+}  // namespace quenda::ui

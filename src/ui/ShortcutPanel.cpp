@@ -1,0 +1,65 @@
+#include "ui/ShortcutPanel.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include "ui/Style.h"
+
+namespace quenda::ui {
+
+ShortcutPanel::ShortcutPanel(AppState& state, QWidget* parent)
+    : QWidget(parent),
+      state_(state),
+      clean_(new QCheckBox(this)),
+      label_(new QLabel(this)),
+      keycap_(new QLabel(QString::fromStdString(Hotkey::pushToTalk().display()), this)),
+      keys_(new QLabel(this)),
+      recording_(new QLabel(this)),
+      hint_(new QLabel(this)),
+      warning_(new QLabel(this)) {
+    keycap_->setObjectName("keycap");
+    keycap_->setStyleSheet(
+        QStringLiteral("#keycap { background: rgba(128, 128, 128, 38); "
+                       "border-radius: 6px; padding: 4px 10px; }"));
+    style::caption(*keys_);
+    keys_->setWordWrap(false);
+    recording_->setStyleSheet(QStringLiteral("color: #d70015;"));
+    style::caption(*hint_);
+    style::caption(*warning_, false);
+    warning_->setStyleSheet(QStringLiteral("color: #c93400;"));
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(label_);
+    row->addWidget(keycap_);
+    row->addWidget(keys_);
+    row->addStretch();
+    row->addWidget(recording_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(14);
+    layout->addWidget(clean_);
+    layout->addLayout(row);
+    layout->addWidget(hint_);
+    layout->addWidget(warning_);
+    connect(clean_, &QCheckBox::clicked, this, [this](bool on) { state_.setCleanWithLLM(on); });
+    refresh();
+}
+
+void ShortcutPanel::refresh() {
+    const QSignalBlocker block(clean_);
+    clean_->setText(l10n("clean.toggle"));
+    clean_->setChecked(state_.cleanWithLLM());
+    label_->setText(l10n("hotkey.label"));
+    keys_->setText(l10n("hotkey.keys"));
+    keycap_->setAccessibleName(l10n("hotkey.label") + QLatin1Char(' ') + keycap_->text());
+    recording_->setText(QStringLiteral("● ") + l10n("hotkey.recording"));
+    recording_->setVisible(state_.isRecording());
+    hint_->setText(l10n("hotkey.hint"));
+    warning_->setText(l10n("accessibility.warning"));
+    warning_->setVisible(!state_.accessibilityOK());
+}
+
+}  // namespace quenda::ui

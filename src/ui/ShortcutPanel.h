@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QWidget>
+
+#include "app/AppState.h"
+
+class QCheckBox;
+class QLabel;
+
+namespace quenda::ui {
+
+// The clean-up switch and the push-to-talk shortcut: its keys, whether it is recording, how to
+// use it, and a warning when the shortcut or the paste cannot work on this desktop.
+class ShortcutPanel final : public QWidget {
+    Q_OBJECT
+  public:
+    explicit ShortcutPanel(AppState& state, QWidget* parent = nullptr);
+    void refresh();
+
+  private:
+    AppState& state_;
+    QCheckBox* clean_;
+    QLabel* label_;
+    QLabel* keycap_;
+    QLabel* keys_;
+    QLabel* recording_;
+    QLabel* hint_;
+    QLabel* warning_;
+};
+
+}  // namespace quenda::ui

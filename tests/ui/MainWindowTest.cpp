@@ -1,0 +1,213 @@
+// The window over a state with substitute devices, on Qt's offscreen platform: what is shown,
+// what is enabled, the language switch, drops, and screenshots in the three languages under
+// build/<preset>/screenshots/ for anyone to look at.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QUrl>
+
+#include "app/AppTestHarness.h"
+#include "l10n/L10nFormat.h"
+#include "ui/DropZone.h"
+#include "ui/MainWindow.h"
+
+namespace quenda {
+namespace {
+
+namespace fs = std::filesystem;
+
+class MainWindowTest : public ::testing::Test, public test::AppHarness {
+  protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "window-test";
+        static char* argv[] = {name, nullptr};
+        static QApplication application(argc, argv);
+    }
+
+    ui::MainWindow& open() {
+        if (!state_)
+            makeState();
+        window_ = std::make_unique<ui::MainWindow>(*state_, *pasteboard_);
+        window_->show();
+        settle();
+        return *window_;
+    }
+    // Runs the state's posted work and the window's redraws.
+    void settle() {
+        for (int i = 0; i < 3; ++i) {
+            queue_.drain();
+            QCoreApplication::processEvents();
+        }
+    }
+    template <class Widget>
+    Widget* named(const QString& accessibleName) {
+        for (auto* widget : window_->findChildren<Widget*>())
+            if (widget->accessibleName() == accessibleName)
+                return widget;
+        return nullptr;
+    }
+    QAbstractButton* button(std::string_view key) {
+        const QString text = QString::fromStdString(L10n::t(key));
+        for (auto* found : window_->findChildren<QAbstractButton*>())
+            if (found->text() == text)
+                return found;
+        return nullptr;
+    }
+    // Every text a user can see now: labels, buttons, picker entries, the title.
+    QStringList visibleTexts() {
+        QStringList texts{window_->windowTitle()};
+        for (auto* label : window_->findChildren<QLabel*>())
+            if (label->isVisibleTo(window_.get()))
+                texts << label->text();
+        for (auto* found : window_->findChildren<QAbstractButton*>())
+            if (found->isVisibleTo(window_.get()))
+                texts << found->text();
+        for (auto* combo : window_->findChildren<QComboBox*>())
+            for (int i = 0; i < combo->count(); ++i)
+                texts << combo->itemText(i);
+        return texts;
+    }
+    void screenshot(const std::string& name) {
+        settle();
+        fs::create_directories(QUENDA_SCREENSHOT_DIR);
+        const auto file = fs::path(QUENDA_SCREENSHOT_DIR) / (name + ".png");
+        EXPECT_TRUE(window_->grab().save(QString::fromStdString(file.string())));
+    }
+
+    ~MainWindowTest() override { window_.reset(); }
+
+    std::unique_ptr<ui::MainWindow> window_;
+};
+
+TEST_F(MainWindowTest, ButtonsAndSectionsFollowTheState) {
+    auto& window = open();
+    (void)window;
+    auto* lastBox = named<QPlainTextEdit>(QString::fromStdString(L10n::t("last.title")));
+    ASSERT_TRUE(lastBox);
+    EXPECT_EQ(lastBox->toPlainText(), "—");
+    EXPECT_TRUE(button("btn.transcribe")->isEnabled());
+    EXPECT_FALSE(button("btn.summarize")->isEnabled());
+    EXPECT_FALSE(button("btn.copylast")->isEnabled());
+    EXPECT_TRUE(button("model.download")->isVisibleTo(window_.get())) << "the model is missing";
+    const int size = TranscriptionEngine::modelInfo("large-v3-turbo")->sizeMB;
+    EXPECT_TRUE(visibleTexts().contains(QString::fromStdString(L10nFormat::modelMissing(size))));
+
+    // A job running: nothing new can start.
+    installModel("ggml-base.bin", {"text Olá do teste"});
+    state_->setModelID("base");
+    press();
+    release();
+    settle();
+    EXPECT_FALSE(button("model.download")->isVisibleTo(window_.get()));
+    EXPECT_FALSE(button("btn.transcribe")->isEnabled());
+    joinJobs();
+    ASSERT_TRUE(runUntil([&] { return !state_->isBusy(); }));
+    settle();
+    EXPECT_EQ(lastBox->toPlainText(), "Olá do teste");
+    EXPECT_TRUE(button("btn.summarize")->isEnabled());
+    EXPECT_TRUE(button("btn.copylast")->isEnabled());
+    EXPECT_FALSE(button("summary.copyall")->isVisibleTo(window_.get())) << "no summary yet";
+
+    // Live translation running: its choices and the model are fixed; lines stay after a stop.
+    button("live.start")->click();
+    settle();
+    for (auto* choice :
+         {static_cast<QWidget*>(named<QComboBox>(QString::fromStdString(L10n::t("live.source")))),
+          static_cast<QWidget*>(button("live.speak")),
+          static_cast<QWidget*>(named<QComboBox>(QString::fromStdString(L10n::t("model"))))})
+        EXPECT_FALSE(choice->isEnabled());
+    devices_.translator->onText("uma linha traduzida");
+    settle();
+    button("live.stop")->click();
+    settle();
+    auto* lines = window_->findChild<QListWidget*>();
+    EXPECT_TRUE(lines->isVisibleTo(window_.get()));
+    EXPECT_EQ(lines->count(), 1);
+    EXPECT_TRUE(button("live.speak")->isEnabled());
+}
+
+TEST_F(MainWindowTest, TheLanguageRelabelsEverythingAndWritesNoSettingBack) {
+    installModel("ggml-base.bin", {});
+    makeState();
+    state_->setModelID("base");
+    open();
+    defaults_->remove("modelID");
+    defaults_->remove("cleanWithLLM");
+    const QStringList portuguese = visibleTexts();
+
+    auto* language = named<QComboBox>(QString::fromStdString(L10n::t("app.language")));
+    ASSERT_TRUE(language);
+    emit language->activated(1);  // English, as the user picks it
+    settle();
+    EXPECT_EQ(state_->uiLanguage(), AppLanguage::en);
+    EXPECT_EQ(state_->modelID(), "base");
+    EXPECT_FALSE(defaults_->text("modelID")) << "showing the state wrote the model back";
+    EXPECT_FALSE(defaults_->boolean("cleanWithLLM"));
+    const QStringList english = visibleTexts();
+    for (const char* key :
+         {"window.title", "model", "model.base", "drop.title", "clean.toggle", "hotkey.label",
+          "live.title", "live.start", "last.title", "btn.transcribe", "btn.quit", "status.ready"}) {
+        L10n::setCurrent(AppLanguage::pt);
+        const auto before = QString::fromStdString(L10n::t(key));
+        L10n::setCurrent(AppLanguage::en);
+        const auto after = QString::fromStdString(L10n::t(key));
+        EXPECT_TRUE(english.contains(after)) << key;
+        EXPECT_TRUE(portuguese.contains(before)) << key;
+        EXPECT_FALSE(english.contains(before)) << key;
+    }
+}
+
+TEST_F(MainWindowTest, OnlyTheFirstDroppedFileIsTranscribed) {
+    installModel("ggml-base.bin", {"text Do arquivo solto"});
+    makeState();
+    state_->setModelID("base");
+    open();
+    for (const char* name : {"um.wav", "dois.wav", "tres.wav"})
+        test::makeTone(dir_ / name, 0.3, 16000, 1);
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(QString::fromStdString((dir_ / "um.wav").string())),
+                   QUrl::fromLocalFile(QString::fromStdString((dir_ / "dois.wav").string())),
+                   QUrl::fromLocalFile(QString::fromStdString((dir_ / "tres.wav").string()))});
+    auto* zone = window_->findChild<ui::DropZone*>();
+    EXPECT_FALSE(zone->takeDrop({}));
+    EXPECT_TRUE(zone->takeDrop(files.urls()));
+    joinJobs();
+    ASSERT_TRUE(runUntil([&] { return !state_->isBusy(); }));
+    EXPECT_EQ(state_->lastTranscription(), "Do arquivo solto");
+    EXPECT_EQ(inferenceRequests(), 1u);
+    EXPECT_EQ(devices_.pastes, 0) << "a dropped file is copied, not pasted";
+}
+
+TEST_F(MainWindowTest, ScreenshotsInEveryLanguage) {
+    for (const auto& language : AppLanguage::allCases()) {
+        const std::string suffix(language.rawValue());
+        window_.reset();
+        state_.reset();
+        L10n::setCurrent(language);
+        open();
+        screenshot("model-missing-" + suffix);
+        installModel("ggml-base.bin", {"text Bom dia, este é um texto ditado."});
+        state_->setModelID("base");
+        press();
+        screenshot("recording-" + suffix);
+        release();
+        joinJobs();
+        ASSERT_TRUE(runUntil([&] { return !state_->isBusy(); }));
+        screenshot("idle-" + suffix);
+        state_->toggleLiveTranslation();
+        for (const char* line : {"Bem-vindos à aula de hoje.", "Vamos falar de redes neurais.",
+                                 "A primeira parte trata de dados."})
+            devices_.translator->onText(line);
+        screenshot("live-" + suffix);
+        state_->toggleLiveTranslation();
+        fs::remove(dir_ / "models/ggml-base.bin");
+    }
+}
+
+}  // namespace
+}  // namespace quenda

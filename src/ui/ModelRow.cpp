@@ -1,7 +1,7 @@
 #include "ui/ModelRow.h"
 
 #include <QComboBox>
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QLabel>
 #include <QSignalBlocker>
 
@@ -16,30 +16,25 @@ ModelRow::ModelRow(AppState& state, QWidget* parent)
       model_(new QComboBox(this)),
       languageLabel_(new QLabel(this)),
       language_(new QComboBox(this)) {
-    // The pickers may shrink below their longest entry so the row fits the narrow column.
-    for (QComboBox* picker : {model_, language_}) {
-        picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        picker->setMinimumContentsLength(8);
-    }
-    model_->setMinimumContentsLength(16);
     model_->setMaximumWidth(240);
-    language_->setMaximumWidth(150);
+    language_->setMaximumWidth(240);
     modelLabel_->setBuddy(model_);
     languageLabel_->setBuddy(language_);
-    style::caption(*languageLabel_);
-    languageLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
     for (const auto& language : AppLanguage::allCases())
         language_->addItem(QString::fromUtf8(language.displayName().data(),
                                              static_cast<qsizetype>(language.displayName().size())),
                            static_cast<int>(language.value()));
 
-    auto* layout = new QHBoxLayout(this);
+    // Two lines, labels in one column: both pickers show their longest entry in full in the
+    // narrow window, in every language.
+    auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(modelLabel_);
-    layout->addWidget(model_);
-    layout->addStretch();
-    layout->addWidget(languageLabel_);
-    layout->addWidget(language_);
+    layout->addWidget(modelLabel_, 0, 0);
+    layout->addWidget(model_, 0, 1, Qt::AlignLeft);
+    layout->addWidget(languageLabel_, 1, 0);
+    layout->addWidget(language_, 1, 1, Qt::AlignLeft);
+    layout->setColumnStretch(1, 1);
 
     // Only the user's choices write back: activated is not sent for changes made in refresh().
     connect(model_, &QComboBox::activated, this, [this](int index) {

@@ -9,7 +9,7 @@ class QLabel;
 
 namespace quenda::ui {
 
-// The speech-model picker and the interface-language picker, on one line.
+// The speech-model picker and the interface-language picker.
 class ModelRow final : public QWidget {
     Q_OBJECT
   public:

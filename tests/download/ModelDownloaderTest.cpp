@@ -112,7 +112,7 @@ class ModelDownloaderTest : public ::testing::Test {
     }
     // The old model is untouched and no temporary file is left beside it.
     void expectOldModelAlone() {
-        EXPECT_EQ(test::readFile(destination), kOldModel);
+        EXPECT_TRUE(test::readFile(destination) == kOldModel) << "the old model was replaced";
         for (const auto& entry : std::filesystem::directory_iterator(models.path()))
             EXPECT_EQ(entry.path(), destination);
     }

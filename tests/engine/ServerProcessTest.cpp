@@ -12,6 +12,11 @@
 #include "support/TestSupport.h"
 
 namespace quenda {
+
+void PrintTo(const EngineError& error, std::ostream* out) {
+    *out << error.what();
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -135,8 +140,7 @@ TEST_F(ServerProcess, StartsWithTheFixedArgumentsReusesSwitchesModelAndStops) {
     installModel("ggml-large-v3-turbo.bin");
     Engine engine(fake());
     EXPECT_FALSE(Engine::ping());
-    // Started from a thread that ends at once: the server does not end with it.
-    std::thread([&] { engine.ensureServer("base"); }).join();
+    engine.ensureServer("base");
     EXPECT_TRUE(Engine::ping());
     EXPECT_EQ(engine.serverPort(), 8642);
     ASSERT_EQ(events("start").size(), 1u);

@@ -76,6 +76,8 @@ std::string DownloadFailure::description() const {
         case Kind::httpStatus:
             if (httpStatus == 404)
                 return "O arquivo do modelo não foi encontrado no servidor (erro HTTP 404).";
+            if (httpStatus == 403)
+                return "O servidor recusou o acesso ao arquivo do modelo (erro HTTP 403).";
             return "O servidor de download respondeu com o erro HTTP " +
                    std::to_string(httpStatus) + ".";
         case Kind::emptyBody:

@@ -32,20 +32,8 @@ struct ModelDownloader::Transfer {
 
 namespace {
 
-// Temporary files of earlier downloads of this model that were cut off by a crash or power
-// loss; they can be as big as the model.
-void removeStalePartialFiles(const std::filesystem::path& destination) {
-    const std::string prefix = destination.filename().string() + ".tmp-";
-    std::error_code error;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(destination.parent_path(), error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
-            std::error_code ignored;
-            std::filesystem::remove(entry.path(), ignored);
-        }
-    }
-}
+// The kind of temporary file a download writes beside the model ("<file>.download-<UUID>").
+constexpr std::string_view kTempKind = "download";
 
 }  // namespace
 
@@ -100,8 +88,9 @@ void ModelDownloader::transfer(const std::shared_ptr<Transfer>& transfer,
                                const std::filesystem::path& destination) {
     std::optional<DownloadFailure> failure;
     {
-        removeStalePartialFiles(destination);
-        files::SiblingTempFile file(destination);
+        // Downloads cut off by a crash or power loss leave files as big as the model.
+        files::removeStaleTempFiles(destination, kTempKind);
+        files::SiblingTempFile file(destination, kTempKind);
         if (file.error()) {
             failure = DownloadFailure::writing(destination.parent_path(), file.error());
         } else {

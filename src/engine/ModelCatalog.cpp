@@ -38,13 +38,24 @@ std::optional<ModelInfo> TranscriptionEngine::modelInfo(std::string_view id) {
 
 std::filesystem::path TranscriptionEngine::modelsDirectory() {
     if (const char* configured = std::getenv("QUENDA_MODELS_DIR")) {
-        return std::filesystem::absolute(configured);
+        // Empty names the current directory, as an empty relative path would.
+        std::error_code error;
+        return *configured ? std::filesystem::absolute(configured, error)
+                           : std::filesystem::current_path(error);
     }
     auto directory = paths::applicationSupportDirectory() / "Quenda" / "models";
     std::error_code ignored;
     std::filesystem::create_directories(directory, ignored);
     return directory;
 }
+
+namespace {
+
+std::filesystem::path legacyModelFile(const ModelInfo& model) {
+    return paths::homeDirectory() / kLegacyModelsDirectory / model.file;
+}
+
+}  // namespace
 
 std::filesystem::path TranscriptionEngine::modelPath(std::string_view id) {
     auto model = modelInfo(id);
@@ -56,23 +67,26 @@ std::filesystem::path TranscriptionEngine::modelPath(std::string_view id) {
     if (std::filesystem::exists(destination, error))
         return destination;
 
-    auto legacy = paths::homeDirectory() / kLegacyModelsDirectory / model->file;
+    auto legacy = legacyModelFile(*model);
     if (!std::filesystem::exists(legacy, error))
         throw EngineError::modelNotFound(model->file);
 
     // Copied (the legacy file stays) through a temporary file, so a copy cut short by a full
-    // disk never leaves a truncated model that would then count as installed.
+    // disk never leaves a truncated model that would then count as installed. A copy cut short
+    // by a crash leaves its temporary file, as big as the model: removed here, unless another
+    // copy is still writing it.
+    files::removeStaleTempFiles(destination, files::copyTempKind);
     files::copyFileAtomically(legacy, destination);
     return destination;
 }
 
 bool TranscriptionEngine::isModelInstalled(std::string_view id) {
-    try {
-        modelPath(id);
-        return true;
-    } catch (...) {
+    auto model = modelInfo(id);
+    if (!model)
         return false;
-    }
+    std::error_code error;
+    return std::filesystem::exists(modelsDirectory() / model->file, error) ||
+           std::filesystem::exists(legacyModelFile(*model), error);
 }
 
 }  // namespace quenda

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,8 @@ struct ServerSettings {
     // that loads in moments is noticed at once, a slow load is not probed more than needed.
     std::chrono::milliseconds firstProbePause{20};
     std::chrono::milliseconds probePause{300};
+    // How long a server asked to stop (SIGTERM) may take to exit before it is killed (SIGKILL).
+    std::chrono::milliseconds stopGracePeriod{2000};
     // When set, this program is started instead of the "whisper-server" that findExecutable finds.
     std::optional<std::filesystem::path> serverProgram;
     // The whole inference exchange must end within this time.
@@ -62,12 +65,15 @@ class TranscriptionEngine {
 
     static const std::vector<ModelInfo>& availableModels();
     static std::optional<ModelInfo> modelInfo(std::string_view id);
-    // $QUENDA_MODELS_DIR when set (even empty; not created), else "Quenda/models" under the
-    // per-user data directory (created).
+    // $QUENDA_MODELS_DIR when set (not created; empty means the current directory), else
+    // "Quenda/models" under the per-user data directory (created).
     static std::filesystem::path modelsDirectory();
     // The installed file of a model, copied once from the legacy location when only that
     // exists. Throws EngineError::modelNotFound or std::filesystem::filesystem_error.
     static std::filesystem::path modelPath(std::string_view id);
+    // True when the model's file is in the models directory or at the legacy location. Only
+    // looks (the legacy copy, which can take long, is made by modelPath when the model is
+    // used), so it may be asked on a user-interface thread.
     static bool isModelInstalled(std::string_view id);
 
     // ---- server executable and liveness
@@ -85,16 +91,23 @@ class TranscriptionEngine {
     // ---- the server process
 
     explicit TranscriptionEngine(ServerSettings settings = {});
-    // Stops the server (on the engine's queue) so a discarded engine never leaves it running.
+    // Stops the server as stopServer does, so a discarded engine never leaves it running.
     ~TranscriptionEngine();
     TranscriptionEngine(const TranscriptionEngine&) = delete;
     TranscriptionEngine& operator=(const TranscriptionEngine&) = delete;
 
     // Returns once a server for `modelID` runs and answers; blocks meanwhile (up to the load
     // time limit). Throws EngineError, or the file-system error of a legacy model copy.
+    // A stopServer (or the engine's destruction) while it waits ends the start at once: it then
+    // throws serverFailed, as when the server exits while loading.
     void ensureServer(std::string_view modelID);
+    // The same; a stop requested through `abandon` before the server answers also ends the
+    // start at once. The start is shared: everyone waiting for it gets the failure.
+    void ensureServer(std::string_view modelID, std::stop_token abandon);
 
-    // Asks a running server to stop; does not wait for it to exit. Never fails.
+    // Stops the server: asks it to (SIGTERM), kills it when it has not exited within the grace
+    // period, and returns once it is gone. A start under way is abandoned first (see
+    // ensureServer), so this never waits for a model to load. Never fails.
     void stopServer();
 
     // The port the current server listens on (the preferred port unless it was taken).
@@ -130,6 +143,10 @@ class TranscriptionEngine {
                                    const ConverterSettings& converters = {});
 
   private:
+    void startServerLocked(std::string_view modelID, uint64_t generation);
+    // Ends every start under way or waiting on the queue now; from any thread, returns at once.
+    void abandonStarts();
+    bool abandonedSince(uint64_t generation) const;
     void stopServerLocked();
     static void runFFmpeg(const std::filesystem::path& ffmpeg, const std::filesystem::path& input,
                           const std::filesystem::path& output);
@@ -142,9 +159,14 @@ class TranscriptionEngine {
     // restarting the server under it (dictation and live translation share the engine).
     std::mutex requestMutex_;
     // Changed only on queue_.
-    std::unique_ptr<Process> serverProcess_;
+    std::shared_ptr<Process> serverProcess_;
     std::optional<std::string> loadedModelID_;
     std::atomic<uint16_t> serverPort_;
+    // Counts abandonStarts calls: a start that sees it change since it was asked for gives up.
+    std::atomic<uint64_t> abandonedStarts_{0};
+    // The server while it loads, so that a stop on another thread can end it at once.
+    std::mutex loadingMutex_;
+    std::shared_ptr<Process> loading_;
     DispatchQueue queue_{"transcription-engine"};
 };
 

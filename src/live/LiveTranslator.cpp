@@ -54,6 +54,8 @@ struct LiveTranslator::Run {
     bool muteOriginal = false;
 
     std::atomic<bool> active{true};
+    // Requested when the run stops, so that a server still loading for it is given up at once.
+    std::stop_source serverStart;
     // Chunks of this run queued on or being processed by the process queue.
     std::atomic<int> pendingChunks{0};
 
@@ -147,6 +149,7 @@ void LiveTranslator::stopRun(const std::shared_ptr<Run>& run,
         const int own = reportingRun == run.get() ? 1 : 0;
         reportsDone_.wait(lock, [&] { return run->reportsInProgress <= own; });
     }
+    run->serverStart.request_stop();
     // Captures are shut down in the background, before any later run starts its own.
     controlQueue_.async([this, id = run->id] { shutDownCaptures(id); });
     services_.synthesizer->stopSpeaking();
@@ -195,7 +198,7 @@ void LiveTranslator::startUp(const std::shared_ptr<Run>& run) {
     std::exception_ptr failure;
     bool started = false;
     try {
-        services_.engine->ensureServer(run->modelID);
+        services_.engine->ensureServerUnlessAbandoned(run->modelID, run->serverStart.get_token());
         // A stop during the server start leaves nothing to start.
         if (run->active)
             started = startCapture(run);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,12 @@ class SpeechEngine {
     virtual ~SpeechEngine() = default;
 
     virtual void ensureServer(const std::string& modelID) = 0;
+    // ensureServer that ends at once, throwing, when `abandon` is requested while the server
+    // loads. By default the load is simply awaited.
+    virtual void ensureServerUnlessAbandoned(const std::string& modelID,
+                                             std::stop_token /*abandon*/) {
+        ensureServer(modelID);
+    }
     virtual std::string transcribe(std::string_view wavData, const std::string& modelID,
                                    const std::string& language) = 0;
 };

@@ -14,6 +14,9 @@ class SpeechEngineWhisper : public SpeechEngine {
         : engine_(std::move(engine)) {}
 
     void ensureServer(const std::string& modelID) override { engine_->ensureServer(modelID); }
+    void ensureServerUnlessAbandoned(const std::string& modelID, std::stop_token abandon) override {
+        engine_->ensureServer(modelID, std::move(abandon));
+    }
     std::string transcribe(std::string_view wavData, const std::string& modelID,
                            const std::string& language) override {
         return engine_->transcribeWavData(wavData, modelID, language);

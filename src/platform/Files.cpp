@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 #include <utility>
+
+#include "platform/Uuid.h"
 
 namespace quenda::files {
 
@@ -61,18 +64,61 @@ std::optional<std::string> readUtf8File(const std::filesystem::path& path) {
     return text;
 }
 
-SiblingTempFile::SiblingTempFile(const std::filesystem::path& target) {
-    name_ = target.string() + ".tmp-XXXXXX";
-    fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
-    if (fd_ < 0)
-        error_ = std::error_code(errno, std::generic_category());
+namespace {
+
+std::string tempPrefix(const std::filesystem::path& target, std::string_view kind) {
+    return target.filename().string() + "." + std::string(kind) + "-";
+}
+
+bool isUuidText(std::string_view text) {
+    if (text.size() != 36)
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        const char c = text[i];
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+// True when `fd` is still the file named `path` (no one removed or replaced the name).
+bool namesSameFile(int fd, const std::string& path) {
+    struct stat opened {
+    }, named{};
+    return ::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+SiblingTempFile::SiblingTempFile(const std::filesystem::path& target, std::string_view kind) {
+    const auto directory = target.parent_path();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        name_ = (directory / (tempPrefix(target, kind) + makeUuidText())).string();
+        fd_ = ::open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            error_ = std::error_code(errno, std::generic_category());
+            return;
+        }
+        // Locked for as long as it is written; a cleaner that found it in the moment between
+        // creation and locking may have removed it, so the name is checked once locked.
+        const bool locked = ::flock(fd_, LOCK_EX) == 0;
+        if (locked && namesSameFile(fd_, name_))
+            return;
+        if (!locked)
+            ::unlink(name_.c_str());
+        ::close(std::exchange(fd_, -1));
+    }
+    error_ = std::make_error_code(std::errc::resource_unavailable_try_again);
 }
 
 SiblingTempFile::~SiblingTempFile() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    // Removed before the lock goes with the descriptor.
     if (!committed_ && !error_)
         ::unlink(name_.c_str());
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 std::error_code SiblingTempFile::write(std::string_view bytes) {
@@ -89,22 +135,40 @@ std::error_code SiblingTempFile::write(std::string_view bytes) {
 }
 
 std::error_code SiblingTempFile::commit(const std::filesystem::path& target) {
-    if (::fsync(fd_) != 0 || ::close(std::exchange(fd_, -1)) != 0) {
-        return {errno, std::generic_category()};
-    }
-    if (::rename(name_.c_str(), target.c_str()) != 0)
+    // Renamed while still locked, so that no cleaner can take it for a leftover meanwhile.
+    if (::fsync(fd_) != 0 || ::rename(name_.c_str(), target.c_str()) != 0)
         return {errno, std::generic_category()};
     committed_ = true;
+    if (::close(std::exchange(fd_, -1)) != 0)
+        return {errno, std::generic_category()};
     return {};
 }
 
+void removeStaleTempFiles(const std::filesystem::path& target, std::string_view kind) {
+    const std::string prefix = tempPrefix(target, kind);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(
+             target.parent_path().empty() ? "." : target.parent_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(prefix) || !isUuidText(std::string_view(name).substr(prefix.size())))
+            continue;
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;
+        // A writer holds its lock until it has committed or removed the file.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && namesSameFile(fd, entry.path().string()))
+            ::unlink(entry.path().c_str());
+        ::close(fd);
+    }
+}
+
 std::error_code writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    SiblingTempFile temp(path);
+    SiblingTempFile temp(path, "write");
     if (temp.error())
         return temp.error();
     if (auto error = temp.write(bytes))
         return error;
-    // mkostemp creates the file private to the user; give it the usual permissions.
+    // Created private to the user; the finished file gets the usual permissions.
     ::fchmod(temp.fd(), 0644);
     return temp.commit(path);
 }
@@ -116,7 +180,7 @@ void copyFileAtomically(const std::filesystem::path& from, const std::filesystem
     int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (source < 0)
         fail({errno, std::generic_category()});
-    SiblingTempFile temp(to);
+    SiblingTempFile temp(to, copyTempKind);
     std::error_code error = temp.error();
     char buffer[1 << 16];
     while (!error) {

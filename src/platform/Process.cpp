@@ -12,6 +12,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/DispatchQueue.h"
+
 extern char** environ;
 
 namespace quenda {
@@ -91,6 +93,14 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
     ::_exit(127);
 }
 
+// The thread every child is forked from. The parent-death signal follows the thread that forked,
+// not the process: a child forked by a worker thread would get it when that thread ends. This
+// one is never destroyed, so it ends only with the process.
+DispatchQueue& forkingThread() {
+    static DispatchQueue* const thread = new DispatchQueue("process-fork");
+    return *thread;
+}
+
 int duplicateAbove2(int fd) {
     // Keeps the descriptors we hand to dup2 clear of 0, 1 and 2, even when the parent was
     // started with some of those closed.
@@ -166,13 +176,16 @@ std::unique_ptr<Process> Process::launch(const std::filesystem::path& executable
     const int childErr = errWrite.fd >= 0 ? errWrite.fd : devNullOut.fd;
 
     const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
+    const pid_t pid = forkingThread().sync([&] {
+        const pid_t forked = ::fork();
+        if (forked == 0) {
+            execChild(path.c_str(), argv.data(), envp.data(), devNullIn.fd, childOut, childErr,
+                      statusWrite.fd, parent);
+        }
+        return forked < 0 ? -errno : forked;
+    });
     if (pid < 0)
-        throw ProcessLaunchError(std::strerror(errno));
-    if (pid == 0) {
-        execChild(path.c_str(), argv.data(), envp.data(), devNullIn.fd, childOut, childErr,
-                  statusWrite.fd, parent);
-    }
+        throw ProcessLaunchError(std::strerror(-pid));
 
     // The status pipe closes on a successful exec; otherwise it carries the child's errno.
     statusWrite.reset();
@@ -269,6 +282,14 @@ void Process::kill() {
     std::lock_guard lock(mutex_);
     if (!reapLocked(false))
         ::kill(pid_, SIGKILL);
+}
+
+bool Process::stop(std::chrono::milliseconds grace, std::chrono::milliseconds killWait) {
+    terminate();
+    if (waitForExit(grace))
+        return true;
+    kill();
+    return waitForExit(killWait).has_value();
 }
 
 std::optional<int> Process::waitForExit(std::chrono::milliseconds timeout) {

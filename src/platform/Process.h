@@ -39,9 +39,11 @@ struct ProcessOptions {
 // the child runs (a chatty child never blocks on a full pipe).
 //
 // The child is tied to this process: when this process dies for any reason (a crash, SIGKILL)
-// the child receives SIGTERM, so helper servers never outlive the application. A child that
-// exits is reaped as soon as anyone asks about it, and one whose handle is dropped while it
-// still runs is reaped in the background, so no zombie lingers.
+// the child receives SIGTERM, so helper servers never outlive the application. (The kernel ties
+// that signal to the thread that forked, so every child is forked by one thread that lives as
+// long as the process: a child never dies because the thread that asked for it ended.) A child
+// that exits is reaped as soon as anyone asks about it, and one whose handle is dropped while
+// it still runs is reaped in the background, so no zombie lingers.
 //
 // All members are safe to call from several threads.
 class Process {
@@ -66,6 +68,12 @@ class Process {
 
     // Ends a running child at once (SIGKILL). No effect once it has exited.
     void kill();
+
+    // Asks the child to stop (SIGTERM), ends it (SIGKILL) when it still runs after `grace`, and
+    // waits until it has exited and been reaped. True once it is gone; false only when even
+    // SIGKILL did not end it within `killWait` (a child stuck in the kernel).
+    bool stop(std::chrono::milliseconds grace,
+              std::chrono::milliseconds killWait = std::chrono::seconds(10));
 
     // Blocks until the child exits; returns its exit status (128 + signal number when a
     // signal ended it).

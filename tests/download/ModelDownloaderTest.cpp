@@ -30,8 +30,11 @@ struct Outcome {
 //   /full/       the body with its length, in pieces with short pauses
 //   /cut/        the length of the body, then half of it, then the connection closes
 //   /slow/       a long body trickling in, until the client goes away
+//   /silent/     a length, then nothing
 //   /nolength/   the body in chunks, no length announced
-//   /status/N/   status N, with a small HTML error page unless N is 200
+//   /status/N/   status N with the whole body and its length (an error page as big as a model)
+//   /empty/      status 200 with nothing
+//   /redirect/N/ redirected N times, then to /full/; /loop/ to itself; /tofile/ to a file: URL
 class ModelDownloaderTest : public ::testing::Test {
   protected:
     ModelDownloaderTest() {
@@ -40,11 +43,26 @@ class ModelDownloaderTest : public ::testing::Test {
         serve("/full/.*", body.size(), body.size(), 2ms, 1 << 16);
         serve("/cut/.*", body.size(), body.size() / 2, 2ms, 1 << 16);
         serve("/slow/.*", 1 << 30, 1 << 30, 20ms, 4096);
+        serve("/silent/.*", body.size(), body.size(), 10ms, 0);
         serve("/nolength/.*", 0, body.size(), 2ms, 1 << 16);
-        server.Get(R"(/status/(\d+)/.*)", [](const auto& request, httplib::Response& response) {
+        server.Get(R"(/status/(\d+)/.*)", [this](const auto& request, httplib::Response& response) {
             response.status = std::stoi(request.matches[1]);
-            response.set_content(response.status == 200 ? "" : "<html>Error page</html>",
-                                 "text/html");
+            response.set_content(body, "application/octet-stream");
+        });
+        server.Get("/empty/.*", [](const auto&, httplib::Response& response) {
+            response.set_content("", "application/octet-stream");
+        });
+        server.Get(R"(/redirect/(\d)/(.*))", [](const auto& request, auto& response) {
+            const int hops = std::stoi(request.matches[1]);
+            response.set_redirect(hops == 0 ? "/full/" + request.matches[2].str()
+                                            : "/redirect/" + std::to_string(hops - 1) + "/" +
+                                                  request.matches[2].str());
+        });
+        server.Get("/loop/.*", [](const auto& request, auto& response) {
+            response.set_redirect(request.path);
+        });
+        server.Get("/tofile/.*", [](const auto&, auto& response) {
+            response.set_redirect("file:///etc/hostname");
         });
         port = server.bind_to_any_port("127.0.0.1");
         loop = std::jthread([this] { server.listen_after_bind(); });
@@ -52,8 +70,9 @@ class ModelDownloaderTest : public ::testing::Test {
 
         test::writeFile(destination, kOldModel);
         downloader = std::make_unique<ModelDownloader>(
-            mainQueue, ModelDownloaderSettings{
-                           [this](const ModelInfo& model) { return address + model.file; }});
+            mainQueue,
+            ModelDownloaderSettings{[this](const ModelInfo& model) { return address + model.file; },
+                                    std::chrono::seconds(1)});
         downloader->onChange = [this] { progressSeen.push_back(downloader->progress()); };
     }
     ~ModelDownloaderTest() override {
@@ -93,7 +112,7 @@ class ModelDownloaderTest : public ::testing::Test {
     }
     // The old model is untouched and no temporary file is left beside it.
     void expectOldModelAlone() {
-        EXPECT_EQ(test::readFile(destination), kOldModel);
+        EXPECT_TRUE(test::readFile(destination) == kOldModel) << "the old model was replaced";
         for (const auto& entry : std::filesystem::directory_iterator(models.path()))
             EXPECT_EQ(entry.path(), destination);
     }
@@ -112,14 +131,19 @@ class ModelDownloaderTest : public ::testing::Test {
     std::unique_ptr<ModelDownloader> downloader;
 };
 
-TEST_F(ModelDownloaderTest, DownloadsWithOrWithoutALengthAndReplacesTheOldFile) {
-    test::writeFile(models / "ggml-base.bin.tmp-Ab12Cd", "left by a crash");
-    for (const bool sized : {false, true}) {
-        SCOPED_TRACE(sized);
+TEST_F(ModelDownloaderTest, DownloadsWithOrWithoutALengthOrRedirectedAndReplacesTheOldFile) {
+    // A download's leftover from a crash goes; the file of a legacy copy being made now (by
+    // another Quenda, say) stays.
+    const std::string leftover = "ggml-base.bin.download-0A1B2C3D-0000-4000-8000-00000000CAFE";
+    files::SiblingTempFile copying(destination, files::copyTempKind);
+    for (const auto& [route, sized] :
+         {std::pair{"/nolength/", false}, {"/full/", true}, {"/redirect/3/", true}}) {
+        SCOPED_TRACE(route);
         test::writeFile(destination, kOldModel);
+        test::writeFile(models / leftover, "left by a crash");
         progressSeen.clear();
         Outcome outcome;
-        start(outcome, sized ? "/full/" : "/nolength/");
+        start(outcome, route);
         EXPECT_TRUE(downloader->isDownloading());
         ASSERT_TRUE(mainQueue.runUntil([&] { return outcome.calls > 0; }, 10s));
         mainQueue.drain();
@@ -129,7 +153,9 @@ TEST_F(ModelDownloaderTest, DownloadsWithOrWithoutALengthAndReplacesTheOldFile) 
         EXPECT_FALSE(downloader->isDownloading());
         EXPECT_EQ(downloader->error(), std::nullopt);
         EXPECT_TRUE(test::readFile(destination) == body);
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(models.path()), {}), 1);
+        EXPECT_FALSE(std::filesystem::exists(models / leftover));
+        EXPECT_TRUE(std::filesystem::exists(copying.path()));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(models.path()), {}), 2);
         // Rising to 1.0 through parts of the whole; without a length, 0.0 until success.
         EXPECT_EQ(progressSeen.back(), 1.0);
         bool sawPart = false;
@@ -147,9 +173,13 @@ TEST_F(ModelDownloaderTest, FailuresKeepTheOldModelAndSayWhatHappened) {
     for (const auto& [route, message] : std::vector<std::pair<std::string, std::string>>{
              {"/status/404/",
               "O arquivo do modelo não foi encontrado no servidor (erro HTTP 404)."},
+             {"/status/403/", "O servidor recusou o acesso ao arquivo do modelo (erro HTTP 403)."},
              {"/status/500/", "O servidor de download respondeu com o erro HTTP 500."},
-             {"/status/200/", "O servidor de download não enviou nenhum dado."},
+             {"/empty/", "O servidor de download não enviou nenhum dado."},
              {"/cut/", "A conexão caiu antes de o download terminar."},
+             {"/silent/", "O servidor de download parou de responder."},
+             {"/loop/", "O servidor de download redirecionou a transferência vezes demais."},
+             {"/tofile/", "O endereço de download do modelo é inválido."},
              {"http://127.0.0.1:" + std::to_string(*closedPort) + "/",
               "O servidor de download recusou a conexão."}}) {
         Outcome outcome;

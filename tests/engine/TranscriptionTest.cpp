@@ -79,6 +79,7 @@ class Transcription : public ::testing::Test {
         ServerSettings settings;
         settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
         settings.inferenceTimeout = timeout;
+        settings.stopGracePeriod = std::chrono::milliseconds(300);
         return std::make_unique<Engine>(settings);
     }
     std::string tone(double seconds) {
@@ -265,23 +266,23 @@ TEST_F(Transcription, TheServerComesFirstAndAFailedStepLeavesNoFileBehind) {
 
 TEST_F(Transcription, TransportFailuresAreReportedWithTheirDescription) {
     const std::string wav = tone(0.5);
-    auto slow = engine({"inference_delay_seconds 3"}, std::chrono::milliseconds(500));
-    auto timedOut = thrown<EngineError>([&] { slow->transcribeWavData(wav, "base", "pt"); });
-    EXPECT_EQ(timedOut.kind(), EngineError::Kind::transcriptionFailed);
-    EXPECT_THAT(timedOut.payload(), ::testing::HasSubstr("timed out"));
-    slow->stopServer();
-
     // A server stopped while the request waits for it.
     auto speech = engine({"inference_delay_seconds 3"});
     speech->ensureServer("base");
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        speech->stopServer();
+    std::jthread stopper([&] {
+        // The fake keeps the audio before it delays its answer: the request is under way.
+        if (test::waitUntil([&] { return fs::exists(dir_ / "received/inference-1.wav"); }))
+            speech->stopServer();
     });
     auto stopped = thrown<EngineError>([&] { speech->transcribeWavData(wav, "base", "pt"); });
     stopper.join();
     EXPECT_EQ(stopped.kind(), EngineError::Kind::transcriptionFailed);
     EXPECT_FALSE(stopped.payload().empty());
+
+    auto slow = engine({"inference_delay_seconds 3"}, std::chrono::milliseconds(500));
+    auto timedOut = thrown<EngineError>([&] { slow->transcribeWavData(wav, "base", "pt"); });
+    EXPECT_EQ(timedOut.kind(), EngineError::Kind::transcriptionFailed);
+    EXPECT_THAT(timedOut.payload(), ::testing::HasSubstr("timed out"));
 }
 
 TEST_F(Transcription, ConcurrentRequestsAreEachAnswered) {

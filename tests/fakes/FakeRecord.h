@@ -38,16 +38,23 @@ inline long long monotonicNanoseconds() {
 // Takes SIGTERM and SIGINT away from every thread (call it first in main, before any thread
 // starts) and hands them to a thread of their own, which records the stop and ends the
 // program with status 0: at once while `listening` is false, else after stopping `server`.
+// While `*ignoring` is true, a signal is recorded as "ignored_stop" and changes nothing.
 inline void stopOnSignal(const char* recordVariable, httplib::Server& server,
-                         const std::atomic<bool>& listening) {
+                         const std::atomic<bool>& listening,
+                         const std::atomic<bool>* ignoring = nullptr) {
     static sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::thread([recordVariable, &server, &listening] {
+    std::thread([recordVariable, &server, &listening, ignoring] {
         int received = 0;
         sigwait(&stopSignals, &received);
+        while (ignoring && *ignoring) {
+            record(recordVariable,
+                   {{"event", "ignored_stop"}, {"pid", ::getpid()}, {"signal", received}});
+            sigwait(&stopSignals, &received);
+        }
         record(recordVariable, {{"event", "stop"}, {"pid", ::getpid()}, {"signal", received}});
         if (listening) {
             server.stop();

@@ -15,6 +15,8 @@
 //   exit_after_load 7       exit with this status instead of listening
 //   crash_after_seconds 1   abort this long after it started listening
 //   root_status 404         answer GET / with this status
+//   ignore_sigterm          ignore SIGTERM and SIGINT (recorded as "ignored_stop"); only
+//                           SIGKILL ends it
 //   text um|dois            POST /inference answers these segments
 //   text_2 tres             ... except the 2nd request, which answers these
 //   inference_delay_seconds 2    answer /inference only after this long
@@ -100,7 +102,8 @@ int main(int argc, char** argv) {
 
     httplib::Server server;
     std::atomic<bool> listening{false};
-    quenda::fake::stopOnSignal(kRecord, server, listening);
+    static std::atomic<bool> ignoreStop{false};
+    quenda::fake::stopOnSignal(kRecord, server, listening, &ignoreStop);
 
     // Loading: a usable model is a regular file whose first line is "fake-ggml-model".
     std::ifstream stream(model);
@@ -120,6 +123,7 @@ int main(int argc, char** argv) {
         auto found = directives.find(key);
         return found == directives.end() ? otherwise : std::optional(found->second);
     };
+    ignoreStop = directive("ignore_sigterm").has_value();
     if (auto seconds = directive("load_seconds"))
         sleepSeconds(*seconds);
     while (directive("never_listen"))

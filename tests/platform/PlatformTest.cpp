@@ -12,6 +12,7 @@
 
 #include <numeric>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "platform/DispatchQueue.h"
@@ -84,7 +85,7 @@ TEST(Process, ExitedChildrenAreReapedAndEveryObserverSeesTheStatus) {
     EXPECT_EQ(agreeing, 4);
 }
 
-TEST(Process, TerminateAndKillEndARunningChild) {
+TEST(Process, TerminateKillAndStopEndARunningChild) {
     auto sleeper = shell("exec sleep 30");
     EXPECT_TRUE(sleeper->isRunning());
     EXPECT_FALSE(sleeper->waitForExit(50ms).has_value());
@@ -93,10 +94,32 @@ TEST(Process, TerminateAndKillEndARunningChild) {
     EXPECT_TRUE(sleeper->endedBySignal());
     sleeper->terminate();  // harmless once it has exited
 
-    auto stubborn = shell("trap '' TERM; while :; do sleep 0.05; done");
+    // stop: SIGTERM first, SIGKILL for a child that ignores it; reaped when it returns.
+    auto stubborn = shell("trap '' TERM; echo >&2; while :; do sleep 0.05; done");
+    auto obedient = shell("exec sleep 30");
     ASSERT_TRUE(test::waitUntil([&] { return stubborn->isRunning(); }));
-    stubborn->kill();
-    EXPECT_EQ(stubborn->waitForExit(5s), 128 + SIGKILL);
+    EXPECT_TRUE(stubborn->stop(100ms));
+    EXPECT_EQ(stubborn->exitStatus(), 128 + SIGKILL);
+    EXPECT_TRUE(obedient->stop(5s));
+    EXPECT_EQ(obedient->exitStatus(), 128 + SIGTERM);
+    EXPECT_NE(::kill(obedient->pid(), 0), 0) << "not reaped";
+}
+
+// The kernel's parent-death signal follows the thread that forked; a child must live on when
+// the thread that asked for it ends.
+TEST(Process, AChildOutlivesTheThreadThatStartedIt) {
+    std::unique_ptr<Process> child;
+    pid_t starter = 0;
+    std::thread([&] {
+        starter = ::gettid();
+        child = shell("exec sleep 30");
+    }).join();
+    ASSERT_TRUE(child);
+    // Once the thread has left the process, any signal its end sends has been sent.
+    ASSERT_TRUE(
+        test::waitUntil([&] { return !fs::exists("/proc/self/task/" + std::to_string(starter)); }));
+    EXPECT_FALSE(child->waitForExit(300ms)) << "the child ended with the thread that started it";
+    child->kill();
 }
 
 TEST(DispatchQueue, RunsWorkFromManyThreadsOneAtATimeInOrderPerThread) {
@@ -203,6 +226,33 @@ TEST(Files, AtomicCopyExecutableCheckAndUuids) {
     const auto uuid = makeUuidText();
     EXPECT_TRUE(std::regex_match(uuid, std::regex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}")));
     EXPECT_NE(uuid, makeUuidText());
+}
+
+// Each writer names its temporary files after its kind and removes only its own leftovers:
+// never a file a writer still holds (locked, in this or another process), nor another kind's.
+TEST(Files, OnlyStaleTemporaryFilesOfTheirOwnKindAreRemoved) {
+    test::TempDir dir;
+    const auto target = dir / "model.bin";
+    const std::string uuid = "0A1B2C3D-0000-4000-8000-00000000CAFE";
+    std::set<std::string> kept = {"model.bin.copy-" + uuid, "other.bin.download-" + uuid,
+                                  "model.bin.download-0A1B2C3D", "model.bin.tmp-Ab12Cd"};
+    for (const auto& name : kept)
+        test::writeFile(dir / name, "");
+    test::writeFile(dir / ("model.bin.download-" + uuid), "left by a crash");
+    files::SiblingTempFile held(target, "download");
+    ASSERT_FALSE(held.error());
+    const auto heldName = fs::path(held.path()).filename().string();
+    EXPECT_TRUE(std::regex_match(heldName, std::regex("model\\.bin\\.download-[-0-9A-F]{36}")));
+
+    files::removeStaleTempFiles(target, "download");
+    kept.insert(heldName);
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, kept);
+    ASSERT_FALSE(held.write("complete"));
+    ASSERT_FALSE(held.commit(target));
+    EXPECT_EQ(test::readFile(target), "complete");
 }
 
 TEST(Http, StatusBodyHeadersAndTransportFailures) {

@@ -47,12 +47,13 @@ SingleInstance::SingleInstance(const QString& serviceName, QObject* parent)
     first_ = connection_->registerService(serviceName_);
     if (first_)
         return;
+    const QString refusal = connection_->lastError().message();
     connection_->unregisterObject(QString::fromLatin1(kObjectPath));
     // Refused while nobody holds the name (a bus policy, say): there is no instance to hand
     // anything to, so this one runs.
     if (!connection_->interface()->isServiceRegistered(serviceName_).value()) {
         std::fprintf(stderr, "quenda: the session bus refused the name %s (%s); running anyway\n",
-                     qPrintable(serviceName_), qPrintable(connection_->lastError().message()));
+                     qPrintable(serviceName_), qPrintable(refusal));
         first_ = true;
     }
 }

@@ -13,7 +13,7 @@ add_library(quenda_httplib INTERFACE)
 target_link_libraries(quenda_httplib INTERFACE PkgConfig::HTTPLIB Threads::Threads)
 
 # Desktop platform libraries (only the Qt adapters, app/ and ui/ use Qt).
-find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets Test)
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets DBus Test)
 pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11)
 pkg_check_modules(XTST REQUIRED IMPORTED_TARGET xtst)

@@ -171,6 +171,16 @@ const Table& table() {
         {"menu.selectall", {"Selecionar Tudo", "Select All", "Seleccionar Todo"}},
         {"menu.hide", {"Ocultar Quenda", "Hide Quenda", "Ocultar Quenda"}},
         {"menu.quit", {"Sair do Quenda", "Quit Quenda", "Salir de Quenda"}},
+        {"tray.show", {"Mostrar Quenda", "Show Quenda", "Mostrar Quenda"}},
+        {"tray.hide", {"Ocultar Quenda", "Hide Quenda", "Ocultar Quenda"}},
+        {"tray.live.start",
+         {"Iniciar tradução ao vivo", "Start live translation", "Iniciar traducción en vivo"}},
+        {"tray.live.stop",
+         {"Parar tradução ao vivo", "Stop live translation", "Detener traducción en vivo"}},
+        {"tray.quit", {"Sair do Quenda", "Quit Quenda", "Salir de Quenda"}},
+        {"tray.recording", {"Quenda — gravando…", "Quenda — recording…", "Quenda — grabando…"}},
+        {"tray.transcribing",
+         {"Quenda — transcrevendo…", "Quenda — transcribing…", "Quenda — transcribiendo…"}},
     };
     return entries;
 }

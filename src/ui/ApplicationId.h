@@ -2,8 +2,8 @@
 
 namespace quenda::ui {
 
-// The application's reverse-DNS identifier: the desktop file's name, the D-Bus name, the
-// AppStream id.
+// The application's reverse-DNS id: the desktop file's name, the session-bus name of the
+// running instance and the metainfo id.
 inline constexpr const char* kApplicationId = "app.quenda.Quenda";
 
 }  // namespace quenda::ui

@@ -21,6 +21,9 @@ class MainWindow final : public QMainWindow {
     // The content height for a screen whose free height is `available` (nothing: no screen).
     static int contentHeight(std::optional<int> available);
 
+    // The state's changes as Qt signals, for the rest of the application to follow too.
+    StateChanges& changes() { return *changes_; }
+
     // Hides the window and stops showing the state, which is about to go away.
     void detachFromState();
 

@@ -13,16 +13,23 @@
 #include "ui/ApplicationId.h"
 #include "ui/MainWindow.h"
 #include "ui/OpenFileDialogQt.h"
+#include "ui/SingleInstance.h"
+#include "ui/StateChanges.h"
+#include "ui/TerminationSignals.h"
+#include "ui/TrayIcon.h"
 
 namespace quenda::ui {
 
-QuendaApplication::QuendaApplication(QApplication& application, Options options)
+QuendaApplication::QuendaApplication(QApplication& application, SingleInstance& instance,
+                                     Options options)
     : application_(application),
       // Held until the window exists: nothing reports to a window that is not there yet.
       mainQueue_(std::make_unique<MainQueueQt>(MainQueueQt::Start::held)),
       pasteboard_(std::make_shared<PasteboardQt>()),
       dialog_(std::make_shared<OpenFileDialogQt>()),
-      engine_(std::make_shared<TranscriptionEngine>()) {
+      engine_(std::make_shared<TranscriptionEngine>()),
+      tray_(new TrayIcon(this)),
+      signals_(new TerminationSignals(this)) {
     AppServices services;
     services.mainQueue = mainQueue_.get();
     services.engine = engine_;
@@ -42,15 +49,68 @@ QuendaApplication::QuendaApplication(QApplication& application, Options options)
     window_ = std::make_unique<MainWindow>(*state_, *pasteboard_);
     dialog_->setParent(window_.get());
     connect(window_.get(), &MainWindow::quitRequested, this, &QuendaApplication::shutdown);
-    connect(window_.get(), &MainWindow::closeRequested, this, &QuendaApplication::shutdown);
+    // With a tray, closing the window only hides it; without one, it is the way out.
+    connect(window_.get(), &MainWindow::closeRequested, this, [this] {
+        if (!tray_->isVisible())
+            return shutdown();
+        window_->hide();
+        tray_->setWindowShown(false);
+    });
     connect(&application_, &QCoreApplication::aboutToQuit, this, &QuendaApplication::shutdown);
-    if (!options.startHidden) {
-        window_->show();
-        window_->raise();
-        window_->activateWindow();
-    }
+    connect(signals_, &TerminationSignals::terminationRequested, this,
+            &QuendaApplication::shutdown);
+    connect(&instance, &SingleInstance::messageReceived, this, &QuendaApplication::perform);
+    connect(tray_, &TrayIcon::quitRequested, this, &QuendaApplication::shutdown);
+    connect(tray_, &TrayIcon::liveToggleRequested, this,
+            [this] { state_->toggleLiveTranslation(); });
+    connect(tray_, &TrayIcon::showHideRequested, this, [this] {
+        if (window_->isVisible()) {
+            window_->hide();
+            tray_->setWindowShown(false);
+        } else {
+            showWindow();
+        }
+    });
+    followState();
+    // Hidden at start only into a tray: with none, the window would be out of reach.
+    if (!options.startHidden || !tray_->isVisible())
+        showWindow();
     mainQueue_->release();
     warmUp();
+}
+
+void QuendaApplication::followState() {
+    auto update = [this] {
+        if (!state_)
+            return;
+        tray_->setMode(state_->isRecording() ? TrayIcon::Mode::recording
+                       : state_->isBusy()    ? TrayIcon::Mode::transcribing
+                                             : TrayIcon::Mode::idle);
+        tray_->setLiveActive(state_->liveActive());
+    };
+    connect(&window_->changes(), &StateChanges::changed, this, update);
+    connect(&window_->changes(), &StateChanges::languageChanged, tray_, &TrayIcon::retranslate);
+    update();
+}
+
+void QuendaApplication::showWindow() {
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+    tray_->setWindowShown(true);
+}
+
+void QuendaApplication::perform(const QString& command) {
+    if (shutDown_)
+        return;
+    if (command == QLatin1String("show"))
+        showWindow();
+    else if (command == QLatin1String("toggle"))
+        state_->isRecording() ? state_->endPushToTalk() : state_->beginPushToTalk();
+    else if (command == QLatin1String("ptt-press"))
+        state_->beginPushToTalk();
+    else if (command == QLatin1String("ptt-release"))
+        state_->endPushToTalk();
 }
 
 QuendaApplication::~QuendaApplication() {
@@ -80,18 +140,39 @@ void QuendaApplication::shutdown() {
     QCoreApplication::exit(0);
 }
 
+std::pair<QuendaApplication::Options, QString> QuendaApplication::parseArguments(int argc,
+                                                                                 char** argv) {
+    Options options;
+    QString command = QStringLiteral("show");
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument(argv[i]);
+        if (argument == "--start-hidden")
+            options.startHidden = true;
+        else if (argument == "--toggle" || argument == "--show" || argument == "--ptt-press" ||
+                 argument == "--ptt-release")
+            command = QString::fromUtf8(argument.substr(2).data(),
+                                        static_cast<qsizetype>(argument.size() - 2));
+    }
+    return {options, command};
+}
+
 int runWindowedApplication(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quenda"));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
     installStandardDefaults(std::make_shared<DefaultsQt>());
 
-    QuendaApplication::Options options;
-    for (int i = 1; i < argc; ++i)
-        if (std::string_view(argv[i]) == "--start-hidden")
-            options.startHidden = true;
+    const auto [options, command] = QuendaApplication::parseArguments(argc, argv);
+    SingleInstance instance;
+    if (!instance.isFirstInstance()) {
+        // Quenda already runs: it does what was asked (by default, shows its window).
+        return instance.sendMessage(command) ? 0 : 1;
+    }
     {
-        QuendaApplication quenda(application, options);
+        QuendaApplication quenda(application, instance, options);
+        if (command != QLatin1String("show"))
+            QMetaObject::invokeMethod(
+                &quenda, [&quenda, command] { quenda.perform(command); }, Qt::QueuedConnection);
         QApplication::exec();
     }
     // Background jobs may still be waiting on a server that is gone: do not wait for them.

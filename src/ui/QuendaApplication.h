@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <memory>
+#include <utility>
 
 #include "app/AppState.h"
 
@@ -16,6 +18,9 @@ namespace quenda::ui {
 
 class MainWindow;
 class OpenFileDialogQt;
+class SingleInstance;
+class TerminationSignals;
+class TrayIcon;
 
 // The windowed application: builds the state with the desktop's real components, opens the
 // window, warms the speech server up in the background, and owns the one way out (the Quit
@@ -27,16 +32,25 @@ class QuendaApplication final : public QObject {
     struct Options {
         bool startHidden = false;
     };
+    // What the command line asks of the running instance ("show", "toggle", "ptt-press",
+    // "ptt-release"), and whether to start hidden in the tray.
+    static std::pair<Options, QString> parseArguments(int argc, char** argv);
 
-    QuendaApplication(QApplication& application, Options options);
+    // `instance` is this process's claim of the session (already the first instance).
+    QuendaApplication(QApplication& application, SingleInstance& instance, Options options);
     ~QuendaApplication() override;
 
     // Stops live translation (giving other applications their sound back), the speech server
     // and the hotkey, releases the state, and ends the event loop. Safe to call more than once.
     void shutdown();
 
+    // Carries out a command handed over by another start of Quenda.
+    void perform(const QString& command);
+
   private:
     void warmUp();
+    void showWindow();
+    void followState();
 
     QApplication& application_;
     std::unique_ptr<MainQueueQt> mainQueue_;
@@ -45,6 +59,8 @@ class QuendaApplication final : public QObject {
     std::shared_ptr<TranscriptionEngine> engine_;
     std::shared_ptr<AppState> state_;
     std::unique_ptr<MainWindow> window_;
+    TrayIcon* tray_;
+    TerminationSignals* signals_;
     bool shutDown_ = false;
 };
 

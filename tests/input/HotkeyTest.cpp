@@ -4,6 +4,7 @@
 
 #include "input/Hotkey.h"
 #include "input/HotkeyDecision.h"
+#include "input/HotkeyManager.h"
 
 namespace quenda {
 namespace {
@@ -69,6 +70,43 @@ TEST(HotkeyDecisionTest, FollowsTheMatchingRule) {
             HotkeyDecision::forEvent(Hotkey::pushToTalk(), type, keyCode, flags, held);
         EXPECT_EQ(decision, expected) << name;
     }
+}
+
+// A hook that accepts every installation and lets the test speak for it.
+struct ScriptedHook final : HotkeyManager::Backend {
+    bool install(const Hotkey&, EventHandler, GrabHandler onGrab) override {
+        ++installs;
+        report = std::move(onGrab);
+        return true;
+    }
+    void remove() override {}
+    int installs = 0;
+    GrabHandler report;
+};
+
+TEST(HotkeyManagerTest, ReportsEachChangeOfTheGrabOnceAndOnlyForTheCurrentInstallation) {
+    ManualMainQueue queue;
+    auto owned = std::make_unique<ScriptedHook>();
+    ScriptedHook& hook = *owned;
+    HotkeyManager manager(Hotkey::pushToTalk(), queue, std::move(owned));
+    std::vector<bool> changes;
+    manager.onActiveChange = [&](bool active) { changes.push_back(active); };
+    ASSERT_TRUE(manager.start());
+    for (const bool active : {true, false, false, true, false})
+        hook.report(active);
+    EXPECT_TRUE(manager.isStarted());  // the state changes on the main queue
+    queue.drain();
+    EXPECT_EQ(changes, (std::vector<bool>{false, true, false}));
+    EXPECT_FALSE(manager.isStarted());
+
+    EXPECT_TRUE(manager.start());  // a hook that lost the combination is installed afresh
+    EXPECT_EQ(hook.installs, 2);
+    hook.report(false);  // still queued when that installation goes
+    manager.stop();
+    ASSERT_TRUE(manager.start());
+    queue.drain();
+    EXPECT_TRUE(manager.isStarted());
+    EXPECT_EQ(changes.size(), 3u);
 }
 
 }  // namespace

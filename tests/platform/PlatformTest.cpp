@@ -10,6 +10,7 @@
 
 #include <httplib.h>
 
+#include <future>
 #include <numeric>
 #include <regex>
 #include <thread>
@@ -125,8 +126,9 @@ TEST(DispatchQueue, RunsWorkFromManyThreadsOneAtATimeInOrderPerThread) {
     EXPECT_EQ(seen, std::vector(4, expected));
 }
 
-TEST(DispatchQueue, SyncReturnsRethrowsNestsAndDestructionRunsWhatIsQueued) {
+TEST(DispatchQueue, SyncHandsBackResultsAndFailuresAsyncFailuresAreReportedAndTheQueueGoesOn) {
     std::atomic<int> ran{0};
+    ::testing::internal::CaptureStderr();
     {
         DispatchQueue queue("test-sync");
         EXPECT_EQ(queue.sync([] { return 42; }), 42);
@@ -138,14 +140,21 @@ TEST(DispatchQueue, SyncReturnsRethrowsNestsAndDestructionRunsWhatIsQueued) {
         }),
                   7);
         EXPECT_FALSE(queue.isCurrent());
-        // A throwing async job does not take the queue down.
-        queue.async([] { throw std::runtime_error("ignored"); });
+        queue.async([] { throw std::runtime_error("sem destino"); });
+        queue.async([] { throw 5; });
         EXPECT_EQ(queue.sync([] { return 1; }), 1);
-        queue.async([] { std::this_thread::sleep_for(20ms); });
+        // Destruction runs what is still queued behind a job that has not finished.
+        std::promise<void> open;
+        queue.async([gate = open.get_future().share()] { gate.wait(); });
         for (int i = 0; i < 10; ++i)
             queue.async([&] { ++ran; });
+        open.set_value();
     }
     EXPECT_EQ(ran, 10);
+    const std::string reported = ::testing::internal::GetCapturedStderr();
+    EXPECT_THAT(reported, ::testing::HasSubstr("\"test-sync\" failed: sem destino\n"));
+    EXPECT_THAT(reported, ::testing::HasSubstr("\"test-sync\" failed: unknown exception\n"));
+    EXPECT_THAT(reported, ::testing::Not(::testing::HasSubstr("falhou")));  // sync's caller has it
 }
 
 size_t entriesIn(const fs::path& dir) {
@@ -224,6 +233,7 @@ TEST(Http, StatusBodyHeadersAndTransportFailures) {
     const std::string base =
         "http://127.0.0.1:" + std::to_string(server.bind_to_any_port("127.0.0.1"));
     std::jthread loop([&] { server.listen_after_bind(); });
+    const std::shared_ptr<void> stop(nullptr, [&](void*) { server.stop(); });  // before the join
 
     auto missing = Http::get(base + "/missing", 2s);
     ASSERT_TRUE(missing.answered()) << missing.transportError;
@@ -248,7 +258,6 @@ TEST(Http, StatusBodyHeadersAndTransportFailures) {
     EXPECT_FALSE(timedOut.answered());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1400ms);
     EXPECT_TRUE(timedOut.body.empty());
-    server.stop();
 
     auto port = findFreeLoopbackPort();
     ASSERT_TRUE(port);

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -70,23 +69,21 @@ class ScopedEnv {
 };
 
 // A home of its own for the program under test: HOME is a fresh directory and XDG_DATA_HOME
-// its "data" folder, where the program keeps "Quenda/". `environment()` hands them to a child
-// process; `apply()` sets them in this process until the object goes.
-class TestHome {
+// its "data" folder, where the program keeps "Quenda/". `environment()` is for a child
+// process; `apply()` sets both in this process until the object goes.
+class TestHome : public TempDir {
   public:
-    const std::filesystem::path& home() const { return dir_.path(); }
-    std::filesystem::path data() const { return dir_ / "data"; }
+    std::filesystem::path data() const { return *this / "data"; }
     std::map<std::string, std::string> environment() const {
-        return {{"HOME", home().string()}, {"XDG_DATA_HOME", data().string()}};
+        return {{"HOME", path().string()}, {"XDG_DATA_HOME", data().string()}};
     }
     void apply() {
-        for (const auto& [name, value] : environment())
-            applied_.push_back(std::make_unique<ScopedEnv>(name, value));
+        home_.emplace("HOME", path().string());
+        data_.emplace("XDG_DATA_HOME", data().string());
     }
 
   private:
-    TempDir dir_;
-    std::vector<std::unique_ptr<ScopedEnv>> applied_;
+    std::optional<ScopedEnv> home_, data_;
 };
 
 // Writes `bytes` to `path`, creating parent directories.

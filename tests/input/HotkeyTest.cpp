@@ -84,29 +84,24 @@ struct ScriptedHook final : HotkeyManager::Backend {
     GrabHandler report;
 };
 
-TEST(HotkeyManagerTest, ReportsEachChangeOfTheGrabOnceAndOnlyForTheCurrentInstallation) {
+// (How reports of the current hook become onActiveChange is covered on the X server.)
+TEST(HotkeyManagerTest, AReportOfAnEarlierInstallationIsIgnoredAndALostHookIsInstalledAfresh) {
     ManualMainQueue queue;
     auto owned = std::make_unique<ScriptedHook>();
     ScriptedHook& hook = *owned;
     HotkeyManager manager(Hotkey::pushToTalk(), queue, std::move(owned));
-    std::vector<bool> changes;
-    manager.onActiveChange = [&](bool active) { changes.push_back(active); };
     ASSERT_TRUE(manager.start());
-    for (const bool active : {true, false, false, true, false})
-        hook.report(active);
-    EXPECT_TRUE(manager.isStarted());  // the state changes on the main queue
-    queue.drain();
-    EXPECT_EQ(changes, (std::vector<bool>{false, true, false}));
-    EXPECT_FALSE(manager.isStarted());
-
-    EXPECT_TRUE(manager.start());  // a hook that lost the combination is installed afresh
-    EXPECT_EQ(hook.installs, 2);
     hook.report(false);  // still queued when that installation goes
     manager.stop();
     ASSERT_TRUE(manager.start());
     queue.drain();
     EXPECT_TRUE(manager.isStarted());
-    EXPECT_EQ(changes.size(), 3u);
+
+    hook.report(false);
+    queue.drain();
+    EXPECT_FALSE(manager.isStarted());
+    EXPECT_TRUE(manager.start());
+    EXPECT_EQ(hook.installs, 3);
 }
 
 }  // namespace

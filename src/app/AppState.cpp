@@ -81,6 +81,14 @@ void AppState::wireHotkey() {
         if (auto self = weak.lock())
             self->endPushToTalk();
     };
+    // A keyboard-layout change can take the combination away (another program holds it in the
+    // new layout) or give it back: the window's warning follows.
+    hotkeys_->onActiveChange = [weak = weak_from_this()](bool active) {
+        if (auto self = weak.lock()) {
+            self->accessibilityOK_ = active;
+            self->changed(Property::accessibilityOK);
+        }
+    };
     accessibilityOK_ = hotkeys_->start();
     changed(Property::accessibilityOK);
 }

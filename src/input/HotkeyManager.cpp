@@ -16,20 +16,40 @@ HotkeyManager::~HotkeyManager() {
 }
 
 bool HotkeyManager::start() {
-    if (started_)
+    if (active_)
         return true;
-    started_ =
-        backend_->install(hotkey, [this](KeyEventType type, int64_t keyCode, uint64_t flags) {
+    stop();  // an installed hook that lost the combination starts again from nothing
+    const unsigned installation = ++installation_;
+    installed_ = backend_->install(
+        hotkey,
+        [this](KeyEventType type, int64_t keyCode, uint64_t flags) {
             return handle(type, keyCode, flags);
-        });
-    return started_;
+        },
+        [this, installation](bool active) { grabChanged(installation, active); });
+    active_ = installed_;
+    return active_;
 }
 
 void HotkeyManager::stop() {
-    if (started_)
+    if (installed_)
         backend_->remove();
-    started_ = false;
+    installed_ = false;
+    active_ = false;
     pressed_ = false;
+}
+
+void HotkeyManager::grabChanged(unsigned installation, bool active) {
+    mainQueue_.post([self = std::weak_ptr<HotkeyManager*>(self_), installation, active] {
+        const auto manager = self.lock();
+        if (!manager)
+            return;
+        HotkeyManager& owner = **manager;
+        if (installation != owner.installation_ || !owner.installed_ || owner.active_ == active)
+            return;
+        owner.active_ = active;
+        if (owner.onActiveChange)
+            owner.onActiveChange(active);
+    });
 }
 
 HotkeyDecision HotkeyManager::handle(KeyEventType type, int64_t keyCode, uint64_t flags) {

@@ -24,12 +24,15 @@ class HotkeyManager {
       public:
         using EventHandler =
             std::function<HotkeyDecision(KeyEventType type, int64_t keyCode, uint64_t flags)>;
+        // Called on the hook's thread each time the hook has tried to take the combination
+        // again (after a change of the keyboard map), with whether it holds it now.
+        using GrabHandler = std::function<void(bool active)>;
 
         virtual ~Backend() = default;
         // Installs the hook; false, with nothing kept, when it cannot be installed (no
         // display, no permission, the combination is taken by another program).
-        virtual bool install(const Hotkey& hotkey, EventHandler handler) = 0;
-        // Removes the hook. When it returns, the handler is not running and is never called
+        virtual bool install(const Hotkey& hotkey, EventHandler handler, GrabHandler onGrab) = 0;
+        // Removes the hook. When it returns, the handlers are not running and are never called
         // again. Safe to call when nothing is installed.
         virtual void remove() = 0;
 
@@ -46,19 +49,30 @@ class HotkeyManager {
     const Hotkey hotkey;
     std::function<void()> onPress;
     std::function<void()> onRelease;
+    // After start(), whether the hook holds the combination, each time that changes: false
+    // when a change of the keyboard map moved it and it could not be taken again (another
+    // program holds it there), true when a later change gives it back. Runs on the main queue.
+    std::function<void(bool active)> onActiveChange;
 
-    // True when the hook is installed, now or by an earlier call.
+    // True when the hook holds the combination, now or since an earlier call. A hook that lost
+    // it is installed afresh.
     bool start();
     // Removes the hook; a press being held is forgotten without a release. The callbacks stay.
     void stop();
-    bool isStarted() const { return started_; }
+    // Whether the hook holds the combination now (as last reported on the main queue).
+    bool isStarted() const { return active_; }
 
   private:
     HotkeyDecision handle(KeyEventType type, int64_t keyCode, uint64_t flags);
 
+    void grabChanged(unsigned installation, bool active);
+
     MainQueue& mainQueue_;
     std::unique_ptr<Backend> backend_;
-    bool started_ = false;
+    bool installed_ = false;
+    bool active_ = false;
+    // Counts installations, so that a report of an earlier one still queued is ignored.
+    unsigned installation_ = 0;
     // Touched only by the handler while installed, and by stop() once the hook has stopped.
     bool pressed_ = false;
     // Work posted to the main queue reaches the callbacks through this, so work still queued

@@ -61,7 +61,7 @@ HotkeyManagerX11::~HotkeyManagerX11() {
     remove();
 }
 
-bool HotkeyManagerX11::install(const Hotkey& hotkey, EventHandler handler) {
+bool HotkeyManagerX11::install(const Hotkey& hotkey, EventHandler handler, GrabHandler onGrab) {
     if (display_)
         return true;
     display_ = XOpenDisplay(displayName_.empty() ? nullptr : displayName_.c_str());
@@ -69,6 +69,7 @@ bool HotkeyManagerX11::install(const Hotkey& hotkey, EventHandler handler) {
         return false;
     hotkey_ = hotkey;
     handler_ = std::move(handler);
+    onGrab_ = std::move(onGrab);
 
     Bool detectable = False;
     XkbSetDetectableAutoRepeat(display_, True, &detectable);
@@ -77,6 +78,7 @@ bool HotkeyManagerX11::install(const Hotkey& hotkey, EventHandler handler) {
         XCloseDisplay(display_);
         display_ = nullptr;
         handler_ = nullptr;
+        onGrab_ = nullptr;
         return false;
     }
     reader_ = std::thread([this] { run(); });
@@ -97,14 +99,15 @@ void HotkeyManagerX11::remove() {
     XCloseDisplay(display_);
     display_ = nullptr;
     handler_ = nullptr;
+    onGrab_ = nullptr;
 }
 
-bool HotkeyManagerX11::grab() {
+HotkeyManagerX11::Grab HotkeyManagerX11::locate() {
     // Find which of Mod1..Mod5 carry Alt, Super and Num Lock in the current modifier map.
     masks_ = {};
     XModifierKeymap* map = XGetModifierMapping(display_);
     if (!map)
-        return false;
+        return {};
     for (int modifier = Mod1MapIndex; modifier <= Mod5MapIndex; ++modifier) {
         for (int i = 0; i < map->max_keypermod; ++i) {
             const KeyCode code = map->modifiermap[modifier * map->max_keypermod + i];
@@ -122,7 +125,7 @@ bool HotkeyManagerX11::grab() {
     }
     XFreeModifiermap(map);
 
-    grabbedModifiers_ = 0;
+    Grab where{0, 0, masks_.numLock};
     const std::pair<uint64_t, unsigned> modifierMap[] = {{Hotkey::commandFlag, ControlMask},
                                                          {Hotkey::optionFlag, masks_.alt},
                                                          {Hotkey::shiftFlag, ShiftMask},
@@ -130,24 +133,29 @@ bool HotkeyManagerX11::grab() {
     for (const auto& [flag, mask] : modifierMap) {
         if (hotkey_.modifiers & flag) {
             if (mask == 0)
-                return false;  // the keyboard map has no such modifier
-            grabbedModifiers_ |= mask;
+                return {};  // the keyboard map has no such modifier
+            where.modifiers |= mask;
         }
     }
     const KeySym keysym = keysymForCode(hotkey_.keyCode);
-    grabbedKey_ = keysym == NoSymbol ? 0 : XKeysymToKeycode(display_, keysym);
-    if (grabbedKey_ == 0)
-        return false;
+    where.key = keysym == NoSymbol ? 0 : XKeysymToKeycode(display_, keysym);
+    return where;
+}
 
+bool HotkeyManagerX11::grab() {
+    const Grab where = locate();
+    if (where.key == 0)
+        return false;
     // One grab per lock combination, so Caps Lock or Num Lock being on does not matter. A
     // grab another client holds is refused with BadAccess.
     X11ErrorTrap trap(display_);
     const Window root = DefaultRootWindow(display_);
-    const unsigned locks[] = {0, LockMask, masks_.numLock, LockMask | masks_.numLock};
+    const unsigned locks[] = {0, LockMask, where.numLock, LockMask | where.numLock};
     for (const unsigned lock : locks) {
-        XGrabKey(display_, grabbedKey_, grabbedModifiers_ | lock, root, False, GrabModeAsync,
+        XGrabKey(display_, where.key, where.modifiers | lock, root, False, GrabModeAsync,
                  GrabModeAsync);
     }
+    grabbed_ = where;
     if (trap.sync() != 0) {
         ungrab();
         return false;
@@ -156,14 +164,25 @@ bool HotkeyManagerX11::grab() {
 }
 
 void HotkeyManagerX11::ungrab() {
-    if (grabbedKey_ == 0)
+    if (grabbed_.key == 0)
         return;
     const Window root = DefaultRootWindow(display_);
-    const unsigned locks[] = {0, LockMask, masks_.numLock, LockMask | masks_.numLock};
+    const unsigned locks[] = {0, LockMask, grabbed_.numLock, LockMask | grabbed_.numLock};
     for (const unsigned lock : locks)
-        XUngrabKey(display_, grabbedKey_, grabbedModifiers_ | lock, root);
+        XUngrabKey(display_, grabbed_.key, grabbed_.modifiers | lock, root);
     XSync(display_, False);
-    grabbedKey_ = 0;
+    grabbed_ = {};
+}
+
+void HotkeyManagerX11::regrab() {
+    // A grab that is still where the combination sits is kept: letting go of it even for a
+    // moment would let a press through to the focused window, or to another client.
+    if (grabbed_.key == 0 || locate() != grabbed_) {
+        ungrab();
+        grab();
+    }
+    if (onGrab_)
+        onGrab_(grabbed_.key != 0);
 }
 
 void HotkeyManagerX11::run() {
@@ -186,10 +205,8 @@ void HotkeyManagerX11::dispatch(XEvent& event) {
         // The keyboard layout or modifier map changed: the combination may sit on another
         // key now, so grab it again where it is.
         XRefreshKeyboardMapping(&event.xmapping);
-        if (event.xmapping.request != MappingPointer) {
-            ungrab();
-            grab();
-        }
+        if (event.xmapping.request != MappingPointer)
+            regrab();
         return;
     }
     if (event.type != KeyPress && event.type != KeyRelease)

@@ -28,7 +28,7 @@ class HotkeyManagerX11 final : public HotkeyManager::Backend {
     explicit HotkeyManagerX11(std::string displayName = {});
     ~HotkeyManagerX11() override;
 
-    bool install(const Hotkey& hotkey, EventHandler handler) override;
+    bool install(const Hotkey& hotkey, EventHandler handler, GrabHandler onGrab) override;
     void remove() override;
 
   private:
@@ -39,8 +39,22 @@ class HotkeyManagerX11 final : public HotkeyManager::Backend {
         unsigned numLock = 0;
     };
 
+    // The key code and modifiers of the combination in the current keyboard map.
+    struct Grab {
+        unsigned char key = 0;  // an X key code; 0: the map has no such key
+        unsigned modifiers = 0;
+        unsigned numLock = 0;
+        bool operator==(const Grab&) const = default;
+    };
+
+    // Reads the modifier map into masks_ and finds where the combination sits now.
+    Grab locate();
+    // Takes the combination where it sits now; false (nothing held) when another client holds
+    // it or the map lacks its key or a modifier.
     bool grab();
     void ungrab();
+    // After a change of the keyboard map: follows the combination to where it sits now.
+    void regrab();
     void run();
     void dispatch(_XEvent& event);
 
@@ -48,9 +62,9 @@ class HotkeyManagerX11 final : public HotkeyManager::Backend {
     _XDisplay* display_ = nullptr;
     Hotkey hotkey_;
     EventHandler handler_;
+    GrabHandler onGrab_;
     ModifierMasks masks_;
-    unsigned char grabbedKey_ = 0;  // an X key code; 0 while nothing is grabbed
-    unsigned grabbedModifiers_ = 0;
+    Grab grabbed_;  // key 0 while nothing is grabbed
     std::array<int, 2> wakePipe_{-1, -1};
     std::thread reader_;
 };

@@ -2,6 +2,9 @@
 
 #include <pthread.h>
 
+#include <cstdio>
+#include <exception>
+
 namespace quenda {
 
 DispatchQueue::DispatchQueue(std::string label) : label_(std::move(label)) {
@@ -38,10 +41,16 @@ void DispatchQueue::run() {
             work = std::move(pending_.front());
             pending_.pop_front();
         }
+        // Work queued with async() has no caller to hand its failure to: say what failed on
+        // which queue, and go on with the next piece of work.
         try {
             work();
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "quenda: work on the queue \"%s\" failed: %s\n", label_.c_str(),
+                         error.what());
         } catch (...) {
-            // Work queued with async() has nobody to report to; it must not end the program.
+            std::fprintf(stderr, "quenda: work on the queue \"%s\" failed: unknown exception\n",
+                         label_.c_str());
         }
     }
 }

@@ -20,7 +20,8 @@ class DispatchQueue {
     DispatchQueue(const DispatchQueue&) = delete;
     DispatchQueue& operator=(const DispatchQueue&) = delete;
 
-    // Queues `work` and returns at once.
+    // Queues `work` and returns at once. An exception it throws is written to stderr with the
+    // queue's label; the queue goes on with the next piece of work.
     void async(std::function<void()> work);
 
     // Runs `work` on the queue and waits for it; returns its result or rethrows its exception.

@@ -62,6 +62,13 @@ TEST_F(AppStateTest, StoredSettingsAndTextsAreLoadedAndNothingIsDestroyed) {
 
 TEST_F(AppStateTest, ChoicesAreStoredAndTheLanguageResetsTheStatus) {
     auto state = makeState();
+    devices_.grab(false);  // a layout change took the combination away
+    queue_.drain();
+    EXPECT_FALSE(state->accessibilityOK());
+    devices_.grab(true);
+    queue_.drain();
+    EXPECT_TRUE(state->accessibilityOK());
+
     int languageNotices = 0;
     state->onLanguageChanged = [&] { ++languageNotices; };
     installModel("ggml-base.bin", {});

@@ -37,6 +37,7 @@ struct Devices {
     std::thread::id recorderDestroyedOn;
     audio::Recorder* recorder = nullptr;
     HotkeyManager::Backend::EventHandler hotkey;
+    HotkeyManager::Backend::GrabHandler grab;  // reports a lost or regained grab
     live::LiveTranslator* translator = nullptr;
 };
 
@@ -74,9 +75,11 @@ class FakeRecorder : public audio::Recorder {
 
 struct FakeHotkey : HotkeyManager::Backend {
     explicit FakeHotkey(Devices& shared) : devices(shared) {}
-    bool install(const Hotkey&, EventHandler handler) override {
-        if (devices.hotkeyInstalls)
+    bool install(const Hotkey&, EventHandler handler, GrabHandler onGrab) override {
+        if (devices.hotkeyInstalls) {
             devices.hotkey = std::move(handler);
+            devices.grab = std::move(onGrab);
+        }
         return devices.hotkeyInstalls;
     }
     void remove() override { devices.hotkey = nullptr; }

@@ -11,8 +11,9 @@ namespace {
 
 class LastTranscription : public ::testing::Test {
   protected:
-    test::TempDir data;
-    test::ScopedEnv dataVariable{"XDG_DATA_HOME", data.path().string()};
+    LastTranscription() { home.apply(); }
+    test::TestHome home;
+    const std::filesystem::path data = home.data();
     const std::filesystem::path current = data / "Quenda" / "ultima_transcricao.txt";
 };
 

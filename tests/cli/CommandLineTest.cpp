@@ -10,14 +10,13 @@ namespace {
 
 class CommandLine : public ::testing::Test {
   protected:
-    test::TempDir data;
+    test::TestHome home;
+    std::filesystem::path data = home.data();
     std::filesystem::path lastFile = data / "Quenda/ultima_transcricao.txt";
     void expect(const std::vector<std::string>& arguments, int status, const std::string& out,
                 const std::string& err) {
         SCOPED_TRACE(::testing::PrintToString(arguments));
-        auto result = test::runProgram(
-            QUENDA_EXECUTABLE, arguments,
-            {{"XDG_DATA_HOME", data.path().string()}, {"HOME", data.path().string()}});
+        auto result = test::runProgram(QUENDA_EXECUTABLE, arguments, home.environment());
         EXPECT_EQ(result.status, status);
         EXPECT_EQ(result.out, out);
         EXPECT_EQ(result.err, err);

@@ -4,6 +4,7 @@
 
 #include "input/Hotkey.h"
 #include "input/HotkeyDecision.h"
+#include "input/HotkeyManager.h"
 
 namespace quenda {
 namespace {
@@ -69,6 +70,38 @@ TEST(HotkeyDecisionTest, FollowsTheMatchingRule) {
             HotkeyDecision::forEvent(Hotkey::pushToTalk(), type, keyCode, flags, held);
         EXPECT_EQ(decision, expected) << name;
     }
+}
+
+// A hook that accepts every installation and lets the test speak for it.
+struct ScriptedHook final : HotkeyManager::Backend {
+    bool install(const Hotkey&, EventHandler, GrabHandler onGrab) override {
+        ++installs;
+        report = std::move(onGrab);
+        return true;
+    }
+    void remove() override {}
+    int installs = 0;
+    GrabHandler report;
+};
+
+// (How reports of the current hook become onActiveChange is covered on the X server.)
+TEST(HotkeyManagerTest, AReportOfAnEarlierInstallationIsIgnoredAndALostHookIsInstalledAfresh) {
+    ManualMainQueue queue;
+    auto owned = std::make_unique<ScriptedHook>();
+    ScriptedHook& hook = *owned;
+    HotkeyManager manager(Hotkey::pushToTalk(), queue, std::move(owned));
+    ASSERT_TRUE(manager.start());
+    hook.report(false);  // still queued when that installation goes
+    manager.stop();
+    ASSERT_TRUE(manager.start());
+    queue.drain();
+    EXPECT_TRUE(manager.isStarted());
+
+    hook.report(false);
+    queue.drain();
+    EXPECT_FALSE(manager.isStarted());
+    EXPECT_TRUE(manager.start());
+    EXPECT_EQ(hook.installs, 3);
 }
 
 }  // namespace

@@ -53,7 +53,6 @@ TEST_F(L10nTest, StoredLanguageRulesAndLookups) {
     store->setBoolean(L10n::kLanguageKey, true);  // not a text at all, and it replaces the text
     EXPECT_EQ(L10n::current(), AppLanguage::pt);
 
-    EXPECT_EQ(AppLanguage::allCases()[0].displayName(), "Português (Brasil)");
     for (AppLanguage language : AppLanguage::allCases())
         EXPECT_EQ(AppLanguage::fromRawValue(language.rawValue()), language);
     for (const char* raw : {"pt", "PT-BR", "pt-br", "EN", "Es", "", "en "})
@@ -63,13 +62,10 @@ TEST_F(L10nTest, StoredLanguageRulesAndLookups) {
     L10n::setCurrent(AppLanguage::es);
     EXPECT_EQ(store->text("uiLanguage"), "es");
     EXPECT_EQ(L10n::t("status.ready"), "Listo");
-    EXPECT_EQ(L10n::t("menu.selectall"), "Seleccionar Todo");
     L10n::setCurrent(AppLanguage::en);
-    EXPECT_EQ(L10n::t("model.large-v3-turbo"), "Default");
     EXPECT_EQ(L10n::t("window.title"), "Quenda — Transcription");
     L10n::setCurrent(AppLanguage::pt);
     EXPECT_EQ(store->text("uiLanguage"), "pt-BR");
-    EXPECT_EQ(L10n::t("live.start"), "▶ Iniciar tradução ao vivo");
 
     std::vector<std::string> keys;  // the shortcut reads the same in every language
     for (AppLanguage language : AppLanguage::allCases()) {

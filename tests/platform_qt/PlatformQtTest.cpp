@@ -7,7 +7,7 @@
 
 #include "platform_qt/DefaultsQt.h"
 #include "platform_qt/MainQueueQt.h"
-#include "support/TestSupport.h"
+#include "support/QtTestSupport.h"
 
 namespace quenda {
 namespace {
@@ -49,19 +49,7 @@ TEST(DefaultsQt, ValuesAreOnDiskAsSoonAsTheyAreSetAndOnlyBooleanWordsAreBooleans
 
 class MainQueueQtTest : public ::testing::Test {
   protected:
-    // Runs the event loop until `condition` holds or `limit` passes.
-    static bool processUntil(const std::function<bool()>& condition,
-                             std::chrono::milliseconds limit = std::chrono::seconds(2)) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!condition() && std::chrono::steady_clock::now() < deadline)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return condition();
-    }
-
-    int argc = 1;
-    char name[16] = "PlatformQtTest";
-    char* argv[2] = {name, nullptr};
-    QCoreApplication application{argc, argv};
+    test::ScopedQtApplication<QCoreApplication> application;
 };
 
 TEST_F(MainQueueQtTest, WorkFromOtherThreadsRunsOnTheMainThreadInPostingOrder) {
@@ -80,7 +68,7 @@ TEST_F(MainQueueQtTest, WorkFromOtherThreadsRunsOnTheMainThreadInPostingOrder) {
     for (int i = 0; i < 200; ++i)
         queue.post([&, i] { seen[1].push_back(i); });
     other.join();
-    ASSERT_TRUE(processUntil([&] { return seen[0].size() + seen[1].size() == 400; }));
+    ASSERT_TRUE(test::processEventsUntil([&] { return seen[0].size() + seen[1].size() == 400; }));
     EXPECT_FALSE(offMain);
     std::vector<int> expected(200);
     std::iota(expected.begin(), expected.end(), 0);
@@ -95,14 +83,15 @@ TEST_F(MainQueueQtTest, HeldWorkWaitsForReleaseAndDiesWithTheQueue) {
         held.post([&] { order.push_back(1); });
         held.post([&] { order.push_back(2); });
         dropped.post([&] { order.push_back(99); });
-        EXPECT_FALSE(processUntil([&] { return !order.empty(); }, std::chrono::milliseconds(50)));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(order, std::vector<int>{});
         held.release();
         held.post([&] { order.push_back(3); });
-        ASSERT_TRUE(processUntil([&] { return order.size() == 3; }));
+        ASSERT_TRUE(test::processEventsUntil([&] { return order.size() == 3; }));
         dropped.release();
         dropped.post([&] { order.push_back(99); });
     }  // destroyed before its work could run
-    processUntil([] { return false; }, std::chrono::milliseconds(50));
+    QCoreApplication::processEvents();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 

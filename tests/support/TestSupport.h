@@ -68,6 +68,24 @@ class ScopedEnv {
     std::optional<std::string> previous_;
 };
 
+// A home of its own for the program under test: HOME is a fresh directory and XDG_DATA_HOME
+// its "data" folder, where the program keeps "Quenda/". `environment()` is for a child
+// process; `apply()` sets both in this process until the object goes.
+class TestHome : public TempDir {
+  public:
+    std::filesystem::path data() const { return *this / "data"; }
+    std::map<std::string, std::string> environment() const {
+        return {{"HOME", path().string()}, {"XDG_DATA_HOME", data().string()}};
+    }
+    void apply() {
+        home_.emplace("HOME", path().string());
+        data_.emplace("XDG_DATA_HOME", data().string());
+    }
+
+  private:
+    std::optional<ScopedEnv> home_, data_;
+};
+
 // Writes `bytes` to `path`, creating parent directories.
 inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
     if (path.has_parent_path())
@@ -101,14 +119,19 @@ inline ProgramResult runProgram(const std::filesystem::path& program,
     return {status, process->standardOutputText(), process->standardErrorText()};
 }
 
-// Polls `condition` until it holds or `timeout` passes; returns whether it held.
+// Polls `condition` until it holds or `timeout` passes; returns whether it held. Between two
+// polls it runs `step` (say, a turn of an event loop the condition depends on) and waits a few
+// milliseconds.
 inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10),
+                      const std::function<void()>& step = {}) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return condition();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (step)
+            step();
+        std::this_thread::sleep_for(std::chrono::milliseconds(step ? 2 : 10));
     }
     return true;
 }

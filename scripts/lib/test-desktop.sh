@@ -52,11 +52,12 @@ start_test_desktop() {
 }
 
 stop_test_desktop() {
-    local pid
+    local pid i
     # Last started, first ended: pipewire-pulse and WirePlumber before PipeWire and the bus.
     for ((i = ${#QUENDA_DESKTOP_PIDS[@]} - 1; i >= 0; i--)); do
         pid=${QUENDA_DESKTOP_PIDS[i]}
-        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+        kill "$pid" 2>/dev/null || continue
+        wait "$pid" 2>/dev/null || true  # (safe under set -e: a killed child's status is 143)
     done
     QUENDA_DESKTOP_PIDS=()
     [ -n "${QUENDA_DESKTOP_DIR:-}" ] && rm -rf "$QUENDA_DESKTOP_DIR"

@@ -47,12 +47,20 @@ inline float peak(const std::vector<float>& samples, std::size_t from = 0) {
     return result;
 }
 
-// The frequency of a clean tone at 16 kHz, from its zero crossings.
+// The frequency of a tone at 16 kHz, from the sine's recurrence x[n-1] + x[n+1] = 2cos(w)x[n]
+// over its louder samples. The median keeps a glitch out (such as the gap of one cycle that a
+// busy sound server leaves in every stream), which the count of zero crossings let in.
 inline double toneFrequency(const std::vector<float>& samples) {
-    std::size_t crossings = 0;
-    for (std::size_t i = 1; i < samples.size(); ++i)
-        crossings += (samples[i - 1] < 0) != (samples[i] < 0);
-    return double(crossings) / 2.0 * kRate / double(samples.size());
+    const float top = peak(samples);
+    std::vector<double> ratios;
+    for (std::size_t n = 1; n + 1 < samples.size(); ++n) {
+        if (std::fabs(samples[n]) > top / 2)
+            ratios.push_back((samples[n - 1] + samples[n + 1]) / (2.0 * samples[n]));
+    }
+    if (ratios.empty())
+        return 0;
+    std::nth_element(ratios.begin(), ratios.begin() + long(ratios.size() / 2), ratios.end());
+    return std::acos(std::clamp(ratios[ratios.size() / 2], -1.0, 1.0)) * kRate / (2 * M_PI);
 }
 
 // A WAV file's description and its first channel's 16-bit samples scaled to −1…1.

@@ -11,7 +11,8 @@
 // each source captures it; for each it prints:
 // - level: the tone's rms, and its ratio to what parec, another program, hears from the same
 //   monitor in the same format (mono 16 kHz) — the sound server's own channel mixing;
-// - rate: samples delivered per second of wall time, from the first to the last block;
+// - rate: samples delivered per second of wall time, from the first block to the last one
+//   before the stop;
 // - breaks: samples where the tone does not continue smoothly (a dropped, repeated or zeroed
 //   piece of signal), found with the sine recurrence x[n+1] = 2cos(w)x[n] - x[n-1];
 // - frequency: lowest and highest over 250 ms windows of the steady tone (zero crossings);
@@ -91,6 +92,7 @@ double frequency(const float* samples, std::size_t count) {
 struct Capture {
     std::vector<float> samples;
     std::vector<std::pair<Clock::time_point, std::size_t>> arrivals;
+    Clock::time_point stopping = Clock::time_point::max();  // when the stop was asked for
     std::mutex mutex;
 
     std::function<void(std::vector<float>)> sink() {
@@ -188,12 +190,18 @@ void report(const char* source, const Capture& capture, const std::vector<float>
     std::printf("  level: rms %.3f (%.2f × parec's mono, %+.2f dB)\n", level,
                 level / referenceLevel, 20 * std::log10(level / referenceLevel));
 
-    if (capture.arrivals.size() > 2) {
-        const auto& [t0, n0] = capture.arrivals.front();
-        const auto& [t1, n1] = capture.arrivals.back();
+    // Up to the stop: the blocks that come while a capture is being taken down come late.
+    std::vector<std::pair<Clock::time_point, std::size_t>> running;
+    for (const auto& arrival : capture.arrivals) {
+        if (arrival.first < capture.stopping)
+            running.push_back(arrival);
+    }
+    if (running.size() > 2) {
+        const auto& [t0, n0] = running.front();
+        const auto& [t1, n1] = running.back();
         const double wall = std::chrono::duration<double>(t1 - t0).count();
         std::printf("  rate: %.1f samples/s over %.2f s (%zu blocks)\n", double(n1 - n0) / wall,
-                    wall, capture.arrivals.size());
+                    wall, running.size());
     }
 
     const auto [breaks, where] = breaksOf(x, steady, level);
@@ -244,6 +252,7 @@ void measure(const char* source, const std::string& monitor, double seconds, Beg
     begin(capture);
     Ear ear(1, monitor);
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    capture.stopping = Clock::now();
     end(capture);
     report(source, capture, ear.finish());
 }

@@ -12,7 +12,6 @@ namespace quenda::audio {
 namespace {
 
 constexpr uint32_t kSampleRate = 16000;
-constexpr std::size_t kFragmentBytes = kSampleRate / 50 * sizeof(float);  // 20 ms
 
 const std::string kMonitorName = std::string(ProcessTapCapturePulse::kSinkName) + ".monitor";
 
@@ -124,7 +123,6 @@ void ProcessTapCapturePulse::startNow(bool muteOriginal) {
     settings.name = "Captura dos aplicativos";
     settings.format = pa_sample_spec{PA_SAMPLE_FLOAT32LE, kSampleRate, 1};
     settings.device = kMonitorName;
-    settings.fragmentBytes = kFragmentBytes;
     settings.followDevice = false;
     try {
         stream_ = std::make_unique<PulseRecordStream>(

@@ -21,7 +21,8 @@ PulseRecordStream::PulseRecordStream(PulseConnection& connection, const Settings
     buffering.tlength = static_cast<uint32_t>(-1);
     buffering.prebuf = static_cast<uint32_t>(-1);
     buffering.minreq = static_cast<uint32_t>(-1);
-    buffering.fragsize = static_cast<uint32_t>(settings.fragmentBytes);
+    buffering.fragsize = static_cast<uint32_t>(
+        pa_usec_to_bytes(std::chrono::microseconds(kFragment).count(), &settings.format));
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
                                                 (settings.followDevice ? 0 : PA_STREAM_DONT_MOVE));
     const char* device = settings.device.empty() ? nullptr : settings.device.c_str();

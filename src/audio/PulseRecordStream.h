@@ -5,6 +5,7 @@
 #include <pulse/sample.h>
 #include <pulse/stream.h>
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -19,12 +20,20 @@ namespace quenda::audio {
 // (killed, its source removed, the connection lost) while it is meant to run.
 class PulseRecordStream {
   public:
+    // How much sound the server gathers before it sends a fragment. It is also the latency the
+    // stream asks of the server, and PipeWire runs its whole graph (every application's sound)
+    // at the smallest latency any stream asks for: 20 ms fragments cut its cycle from 2048 to
+    // 512 frames at 48 kHz, four times the wake-ups for everyone and a gap of one cycle in
+    // every stream whenever the machine is too busy to keep up. 100 ms leaves the cycle alone;
+    // nobody here needs sound sooner (a recording is read when it stops, the live translator
+    // cuts six-second chunks).
+    static constexpr std::chrono::milliseconds kFragment{100};
+
     struct Settings {
-        std::string name;           // stream name shown by the sound server
-        pa_sample_spec format;      // what the handler receives
-        std::string device;         // source name; empty for the default source
-        std::size_t fragmentBytes;  // how much the server gathers before sending
-        bool followDevice = true;   // false: fail instead of moving when the source goes away
+        std::string name;          // stream name shown by the sound server
+        pa_sample_spec format;     // what the handler receives
+        std::string device;        // source name; empty for the default source
+        bool followDevice = true;  // false: fail instead of moving when the source goes away
     };
 
     // Connects and waits until the stream runs; throws PulseFailure otherwise.

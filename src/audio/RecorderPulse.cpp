@@ -15,8 +15,6 @@ namespace quenda::audio {
 namespace {
 
 constexpr uint32_t kSampleRate = 16000;
-// About 100 ms per fragment: short enough that stopping loses little, long enough to be cheap.
-constexpr std::size_t kFragmentBytes = kSampleRate / 10 * sizeof(int16_t);
 
 PlatformError microphoneUnavailable() {
     return PlatformError("Recorder", 1, "Microfone indisponível");
@@ -76,7 +74,6 @@ void RecorderPulse::start() {
     PulseRecordStream::Settings settings;
     settings.name = "Ditado";
     settings.format = pa_sample_spec{PA_SAMPLE_S16LE, kSampleRate, 1};
-    settings.fragmentBytes = kFragmentBytes;
     WavFileWriter* writer = session->writer.get();
     try {
         session->stream = std::make_unique<PulseRecordStream>(

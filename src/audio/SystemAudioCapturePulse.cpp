@@ -14,8 +14,6 @@ namespace {
 
 constexpr const char* kDomain = "SystemAudioCapture";
 constexpr uint32_t kSampleRate = 16000;
-// 20 ms blocks: prompt delivery at about 50 wake-ups a second.
-constexpr std::size_t kFragmentBytes = kSampleRate / 50 * sizeof(float);
 
 }  // namespace
 
@@ -54,7 +52,6 @@ void SystemAudioCapturePulse::start() {
     settings.name = "Áudio do sistema";
     settings.format = pa_sample_spec{PA_SAMPLE_FLOAT32LE, kSampleRate, 1};
     settings.device = output->monitorSource;
-    settings.fragmentBytes = kFragmentBytes;
     try {
         stream_ = std::make_unique<PulseRecordStream>(
             *connection, settings,

@@ -15,6 +15,7 @@
 
 #include "WavInfo.h"
 #include "audio/PulseConnection.h"
+#include "audio/PulsePlayback.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
 
@@ -46,12 +47,20 @@ inline float peak(const std::vector<float>& samples, std::size_t from = 0) {
     return result;
 }
 
-// The frequency of a clean tone at 16 kHz, from its zero crossings.
+// The frequency of a tone at 16 kHz, from the sine's recurrence x[n-1] + x[n+1] = 2cos(w)x[n]
+// over its louder samples. The median keeps a glitch out (such as the gap of one cycle that a
+// busy sound server leaves in every stream), which the count of zero crossings let in.
 inline double toneFrequency(const std::vector<float>& samples) {
-    std::size_t crossings = 0;
-    for (std::size_t i = 1; i < samples.size(); ++i)
-        crossings += (samples[i - 1] < 0) != (samples[i] < 0);
-    return double(crossings) / 2.0 * kRate / double(samples.size());
+    const float top = peak(samples);
+    std::vector<double> ratios;
+    for (std::size_t n = 1; n + 1 < samples.size(); ++n) {
+        if (std::fabs(samples[n]) > top / 2)
+            ratios.push_back((samples[n - 1] + samples[n + 1]) / (2.0 * samples[n]));
+    }
+    if (ratios.empty())
+        return 0;
+    std::nth_element(ratios.begin(), ratios.begin() + long(ratios.size() / 2), ratios.end());
+    return std::acos(std::clamp(ratios[ratios.size() / 2], -1.0, 1.0)) * kRate / (2 * M_PI);
 }
 
 // A WAV file's description and its first channel's 16-bit samples scaled to −1…1.
@@ -102,14 +111,26 @@ class SampleCollector {
     bool waitForSize(std::size_t count) {
         return waitUntil([&] { return size() >= count; }, 5s);
     }
-    // Until the last quarter second is louder than `level` (rms).
-    bool waitForSound(double level = 0.2) {
-        return waitUntil(
+    // The quarter second after the first 20 ms block louder than 0.1 rms from sample `from` on
+    // (empty when none comes within five seconds). That block, where the sound begins, is left
+    // out: it may hold silence and the resampler's ringing. Any level passes, as each server
+    // mixes channels down its own way (PipeWire's stereo to mono is 3 dB above PulseAudio's).
+    std::vector<float> waitForSound(std::size_t from = 0) {
+        constexpr long kBlock = kRate / 50;
+        std::vector<float> window;
+        waitUntil(
             [&] {
                 const auto all = samples();
-                return all.size() >= kRate / 4 && rms(all, all.size() - kRate / 4) > level;
+                auto at = all.begin() + long(std::min(from, all.size()));
+                while (all.end() - at >= kBlock && rms({at, at + kBlock}) < 0.1)
+                    at += kBlock;
+                if (all.end() - at < kBlock + long(kRate / 4))
+                    return false;
+                window.assign(at + kBlock, at + kBlock + long(kRate / 4));
+                return true;
             },
             5s);
+        return window;
     }
 
   private:
@@ -143,13 +164,39 @@ inline std::string sinkOfProcess(int pid) {
     return {};
 }
 
-inline std::unique_ptr<Process> startPaplay(const std::filesystem::path& file,
-                                            const std::string& sink = "DefaultSink") {
-    auto player = Process::launch("/usr/bin/paplay", {"--device=" + sink, file.string()});
+// A child process that is killed when the test lets go of it, also when an assertion fails.
+struct KillOnDrop {
+    void operator()(Process* process) const {
+        process->kill();
+        delete process;
+    }
+};
+using Child = std::unique_ptr<Process, KillOnDrop>;
+inline Child launchChild(const std::filesystem::path& program,
+                         const std::vector<std::string>& arguments,
+                         const ProcessOptions& options = {}) {
+    return Child(Process::launch(program, arguments, options).release());
+}
+
+inline Child startPaplay(const std::filesystem::path& file,
+                         const std::string& sink = "DefaultSink") {
+    auto player = launchChild("/usr/bin/paplay", {"--device=" + sink, file.string()});
     if (!waitUntil([&] { return !sinkOfProcess(player->pid()).empty(); }, 5s))
         throw std::runtime_error("paplay did not start playing");
     return player;
 }
+
+// A server module loaded for the life of the object.
+struct LoadedModule {
+    LoadedModule(const std::string& name, const std::string& argument)
+        : index(pactl({"load-module", name, argument})) {}
+    ~LoadedModule() {
+        runProgram("/usr/bin/pactl", {"unload-module", index.substr(0, index.find('\n'))});
+    }
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+    const std::string index;
+};
 
 // Has the server end the record stream of this process, as it does when a device goes away.
 inline void killOwnSourceOutput() {
@@ -170,40 +217,63 @@ inline void killOwnSourceOutput() {
 }
 
 // Listens to a source in another process (parec) and returns what it heard, mono at 16 kHz:
-// an independent ear on what reaches the speakers.
+// an independent ear on what reaches the speakers, on the same server and in the same format
+// as the captures, so its level is the reference for theirs.
 class MonitorListener {
   public:
     // Returns once the sound flows (a fresh monitor can take two seconds to deliver).
     explicit MonitorListener(const std::string& source = "DefaultSink.monitor") {
-        process_ = Process::launch("/usr/bin/parec",
-                                   {"--raw", "--format=float32le", "--rate=16000", "--channels=1",
-                                    "--latency-msec=20", "--device=" + source, file_.string()});
-        std::error_code error;
-        if (!waitUntil([&] { return std::filesystem::file_size(file_, error) > 0 && !error; }))
+        process_ = launchChild("/usr/bin/parec",
+                               {"--raw", "--format=float32le", "--rate=16000", "--channels=1",
+                                "--latency-msec=20", "--device=" + source, file_.string()});
+        if (!waitUntil([&] { return bytes() > 0; }))
             throw std::runtime_error("parec heard nothing from " + source);
-        start_ = std::filesystem::file_size(file_) / sizeof(float) * sizeof(float);
+        start_ = bytes() / sizeof(float) * sizeof(float);
     }
-    // Stops listening and returns what was heard since construction returned.
+    // What was heard since construction returned, so far.
+    std::vector<float> heard() const {
+        const std::string all = readFile(file_);
+        std::vector<float> samples((std::max(all.size(), start_) - start_) / sizeof(float));
+        std::memcpy(samples.data(), all.data() + start_, samples.size() * sizeof(float));
+        return samples;
+    }
+    // Stops listening and returns everything heard.
     std::vector<float> finish() {
         process_->terminate();
         process_->waitForExit();
-        const std::string bytes = readFile(file_);
-        std::vector<float> samples((bytes.size() - start_) / sizeof(float));
-        std::memcpy(samples.data(), bytes.data() + start_, samples.size() * sizeof(float));
-        return samples;
+        return heard();
     }
-    // What reaches `source` over most of a second.
+    // Half a second of what reaches `source`.
     static std::vector<float> listen(const std::string& source = "DefaultSink.monitor") {
         MonitorListener ear(source);
-        std::this_thread::sleep_for(800ms);
+        waitUntil([&] { return ear.heard().size() >= kRate / 2; }, 5s);
         return ear.finish();
     }
 
   private:
+    std::size_t bytes() const {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(file_, error);
+        return error ? 0 : size;
+    }
     TempDir dir_;
     std::filesystem::path file_ = dir_ / "heard.raw";
-    std::unique_ptr<Process> process_;
+    Child process_;
     std::size_t start_ = 0;
 };
+
+// Plays a second of our own voice while `collected` receives a running capture: another
+// program hears it on the output, the capture (which goes on delivering) nothing above
+// `silence`.
+inline void expectOwnVoiceNotCaptured(SampleCollector& collected, double silence) {
+    ASSERT_TRUE(collected.waitForSize(kRate / 10));
+    const std::size_t before = collected.size();
+    MonitorListener speakers;
+    audio::PulsePlayback("Tradução falada").play(sineTone(1.0), 22050);
+    const auto heard = speakers.finish();
+    EXPECT_TRUE(collected.waitForSize(before + kRate * 13 / 10));  // covers our second of sound
+    EXPECT_GT(peak(heard), 0.3);
+    EXPECT_LT(peak(collected.samples(), before), silence);
+}
 
 }  // namespace quenda::test

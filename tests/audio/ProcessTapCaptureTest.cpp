@@ -5,7 +5,6 @@
 #include "AudioTestSupport.h"
 #include "TestAudio.h"
 #include "audio/MovedStreamsFile.h"
-#include "audio/PulsePlayback.h"
 
 using namespace quenda;
 using namespace quenda::test;
@@ -24,11 +23,11 @@ class ProcessTapCaptureTest : public ::testing::Test {
         return capture;
     }
 
-    // The capture carries the other application's 440 Hz tone.
+    // The capture carries the other application's 440 Hz tone, once it has been moved there.
     void expectToneCaptured() {
-        ASSERT_TRUE(collected.waitForSound());
-        const auto samples = collected.samples();
-        EXPECT_NEAR(toneFrequency({samples.end() - long(kRate / 4), samples.end()}), 440, 12);
+        const auto window = collected.waitForSound();
+        ASSERT_FALSE(window.empty());
+        EXPECT_NEAR(toneFrequency(window), 440, 10);
     }
 
     // The capture sink, its loopback and the record of moved streams are all gone.
@@ -70,43 +69,29 @@ TEST_F(ProcessTapCaptureTest, CapturesOtherApplicationsAndGivesThemBackAtStop) {
         EXPECT_EQ(sinkOfProcess(player->pid()), "DefaultSink");
         EXPECT_GT(rms(MonitorListener::listen()), 0.2);
         expectNothingLeft();
-        player->kill();
     }
 }
 
 // Also on a desktop that switches to every new device: the capture sink must take neither the
 // default output nor the default input, nor our voice.
 TEST_F(ProcessTapCaptureTest, OurOwnPlaybackIsNeitherMovedNorCaptured) {
-    const auto switcher =
-        pactl({"load-module", "module-switch-on-connect", "ignore_virtual=false"});
+    LoadedModule switcher("module-switch-on-connect", "ignore_virtual=false");
     auto capture = makeCapture();
     capture->start(true);
     const auto info = pactl({"info"});
     EXPECT_NE(info.find("Default Sink: DefaultSink\n"), std::string::npos) << info;
     EXPECT_NE(info.find("Default Source: DefaultSink.monitor\n"), std::string::npos) << info;
-    ASSERT_TRUE(collected.waitForSize(kRate / 10));
-    const std::size_t before = collected.size();
-
-    MonitorListener speakers;
-    std::this_thread::sleep_for(300ms);
-    audio::PulsePlayback("Tradução falada").play(sineTone(1.0), 22050);
-    const auto heard = speakers.finish();
-    capture->stop();
-    pactl({"unload-module", switcher.substr(0, switcher.find('\n'))});
-
-    EXPECT_GT(peak(heard), 0.3);  // our voice stayed on the real output
-    EXPECT_GT(collected.size() - before, kRate / 2);
-    EXPECT_LT(peak(collected.samples(), before), 0.001);
+    expectOwnVoiceNotCaptured(collected, 0.001);
 }
 
 TEST_F(ProcessTapCaptureTest, AStreamStrandedByACrashIsRestoredToItsOwnSinkAtTheNextStart) {
-    const auto otherModule = pactl({"load-module", "module-null-sink", "sink_name=OtherSink"});
+    LoadedModule otherSink("module-null-sink", "sink_name=OtherSink");
     auto player = startPaplay(dir / "tone.wav", "OtherSink");
 
     // A run that dies without stopping leaves the stream on the capture sink.
     ProcessOptions options;
     options.standardError = ProcessOptions::Output::capture;
-    auto crashing = Process::launch(QUENDA_PROCESS_TAP_HELPER, {movedFile.string()}, options);
+    auto crashing = launchChild(QUENDA_PROCESS_TAP_HELPER, {movedFile.string()}, options);
     ASSERT_TRUE(waitUntil([&] { return sinkOfProcess(player->pid()) == kCaptureSink; }))
         << crashing->standardErrorText();
     crashing->kill();
@@ -114,16 +99,15 @@ TEST_F(ProcessTapCaptureTest, AStreamStrandedByACrashIsRestoredToItsOwnSinkAtThe
     EXPECT_EQ(sinkOfProcess(player->pid()), kCaptureSink);
     EXPECT_EQ(audio::MovedStreamsFile(movedFile).load().size(), 1u);
 
-    auto capture = makeCapture();
-    capture->start(false);
-    expectToneCaptured();
-    capture->stop();
+    {
+        auto capture = makeCapture();
+        capture->start(false);
+        expectToneCaptured();
+    }  // stops, also when the tone was missing
 
     EXPECT_EQ(sinkOfProcess(player->pid()), "OtherSink");
     EXPECT_GT(rms(MonitorListener::listen("OtherSink.monitor")), 0.2);
     expectNothingLeft();
-    player->kill();
-    pactl({"unload-module", otherModule.substr(0, otherModule.find('\n'))});
 }
 
 TEST(MovedStreamsFile, KeepsTheOriginalSinksAndIgnoresADamagedFile) {

@@ -215,6 +215,19 @@ void ProcessTapCapturePulse::moveToCapture(const queries::SinkInput& stream) {
     }
 }
 
+void ProcessTapCapturePulse::giveBackLeftovers(const std::filesystem::path& movedStreamsFile) {
+    ProcessTapCapturePulse capture(movedStreamsFile);
+    capture.controlQueue_.sync([&capture] {
+        try {
+            PulseConnection connection("Quenda");
+            capture.restoreAndRemove(connection, capture.movedFile_.load(),
+                                     queries::defaults(connection).sink);
+        } catch (const PulseFailure&) {
+            // No sound server: nothing can have been left on it.
+        }
+    });
+}
+
 void ProcessTapCapturePulse::restoreAndRemove(PulseConnection& connection,
                                               const MovedStreamsFile::Streams& moved,
                                               std::string fallbackSink) {

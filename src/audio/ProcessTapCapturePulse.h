@@ -37,6 +37,11 @@ class ProcessTapCapturePulse : public ProcessTapCapture {
     void start(bool muteOriginal) override;
     void stop() override;
 
+    // Gives back the streams a run that died left on the capture sink, and removes that sink,
+    // without starting a capture. Nothing happens when no run left anything behind.
+    static void giveBackLeftovers(
+        const std::filesystem::path& movedStreamsFile = MovedStreamsFile::defaultPath());
+
   private:
     // On controlQueue_.
     void startNow(bool muteOriginal);

@@ -33,7 +33,7 @@ void onInterrupt(int) {
     removeTemporaryFilesNow();
     static const char message[] = "ERRO: interrompido\n";
     (void)!::write(STDERR_FILENO, message, sizeof message - 1);
-    // Our children are tied to this process: they receive SIGTERM as it ends.
+    // Our children are tied to this process: they are killed as it ends.
     ::_exit(1);
 }
 

@@ -68,8 +68,9 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 // Runs in the child between fork and exec: only async-signal-safe calls.
 [[noreturn]] void execChild(const char* path, char* const* argv, char* const* envp, int stdinFd,
                             int stdoutFd, int stderrFd, int errorPipe, pid_t parent) {
-    // Stop together with the parent, even when it is killed without a chance to clean up.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // Die with the parent, even when it is killed without a chance to clean up. SIGKILL: a
+    // server that ignores SIGTERM would otherwise outlive a crashed Quenda with its memory.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent)
         ::_exit(127);
 

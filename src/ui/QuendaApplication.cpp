@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <thread>
 
+#include "audio/ProcessTapCapturePulse.h"
 #include "input/KeystrokeSynthesizerXTest.h"
 #include "live/LiveServicesDefault.h"
 #include "llm/OllamaClient.h"
@@ -76,6 +77,9 @@ QuendaApplication::QuendaApplication(QApplication& application, SingleInstance& 
     if (!options.startHidden || !tray_->isVisible())
         showWindow();
     mainQueue_->release();
+    // Sound a crashed run left on its capture sink goes back to its own output now, not only
+    // at the next live translation.
+    std::thread([] { audio::ProcessTapCapturePulse::giveBackLeftovers(); }).detach();
     warmUp();
 }
 

@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QMenu>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <array>
@@ -40,30 +39,29 @@ void ensureApplication() {
 // address in DBUS_SESSION_BUS_ADDRESS while the object lives.
 class PrivateSessionBus {
   public:
-    PrivateSessionBus() {
-        daemon_.start(
-            QStringLiteral("dbus-daemon"),
-            {QStringLiteral("--session"), QStringLiteral("--nofork"),
-             QStringLiteral("--print-address"),
-             QStringLiteral("--address=unix:dir=") + QString::fromStdString(dir_.path())});
-        while (!daemon_.canReadLine() && daemon_.waitForReadyRead(5000)) {
-        }
-        env_.emplace("DBUS_SESSION_BUS_ADDRESS", daemon_.readLine().trimmed().toStdString());
-    }
+    PrivateSessionBus()
+        : daemon_(Process::launch("/usr/bin/dbus-daemon",
+                                  {"--session", "--nofork", "--address=unix:path=" + socket()})),
+          env_("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket()) {}
     ~PrivateSessionBus() {
-        daemon_.kill();
-        daemon_.waitForFinished();
+        daemon_->kill();
+        daemon_->waitForExit();
+    }
+    bool ready() const {
+        return test::waitUntil([&] { return std::filesystem::is_socket(socket()); });
     }
 
   private:
+    std::string socket() const { return (dir_ / "bus").string(); }
     test::TempDir dir_;
-    QProcess daemon_;
-    std::optional<test::ScopedEnv> env_;
+    std::unique_ptr<Process> daemon_;
+    test::ScopedEnv env_;
 };
 
 TEST(SingleInstance, TheFirstClaimOwnsTheNameAndLaterStartsHandItTheirCommands) {
     ensureApplication();
     PrivateSessionBus bus;
+    ASSERT_TRUE(bus.ready());
     auto first = std::make_unique<SingleInstance>();
     SingleInstance second;
     EXPECT_TRUE(first->isFirstInstance());

@@ -23,18 +23,13 @@ class CommandLine : public ::testing::Test {
     }
 };
 
-TEST_F(CommandLine, UsageUnknownCommandsAndTheWindowedBranch) {
-    const std::string window = "quenda: a janela ainda não foi construída; use quenda --cli\n";
+TEST_F(CommandLine, UsageAndUnknownCommands) {
     expect({"--cli"}, 1, "",
            "ERRO: uso: --cli transcribe <arquivo> [--model <id>] [--clean] | --cli summarize | "
            "--cli last\n");
     expect({"--cli", "LAST"}, 1, "", "ERRO: comando desconhecido: LAST\n");
     expect({"--cli", ""}, 1, "", "ERRO: comando desconhecido: \n");
     expect({"--cli", "resumo", "last"}, 1, "", "ERRO: comando desconhecido: resumo\n");
-    // Only the first argument selects the command line.
-    expect({}, 1, "", window);
-    expect({"last", "--cli"}, 1, "", window);
-    expect({"--CLI", "last"}, 1, "", window);
 }
 
 TEST_F(CommandLine, LastPrintsTheSavedTextWithOneLineFeed) {

@@ -18,6 +18,7 @@
 #include "platform/InMemoryDefaults.h"
 #include "platform_qt/MainQueueQt.h"
 #include "platform_qt/PasteboardQt.h"
+#include "support/QtTestSupport.h"
 
 namespace quenda {
 namespace {
@@ -40,10 +41,7 @@ void xdotool(const std::vector<std::string>& arguments) {
 }
 
 TEST(DictationEndToEnd, SpeechHeldUnderTheHotkeyLandsInTheFocusedApplication) {
-    int argc = 1;
-    char name[] = "dictation-e2e";
-    char* argv[] = {name, nullptr};
-    QGuiApplication application(argc, argv);
+    test::ScopedQtApplication<QGuiApplication> application;
 
     test::TempDir dir;
     test::ScopedEnv data("XDG_DATA_HOME", (dir / "data").string());

@@ -12,6 +12,7 @@
 
 #include "app/AppTestHarness.h"
 #include "l10n/L10nFormat.h"
+#include "support/QtTestSupport.h"
 #include "ui/DropZone.h"
 #include "ui/MainWindow.h"
 
@@ -22,13 +23,6 @@ namespace fs = std::filesystem;
 
 class MainWindowTest : public ::testing::Test, public test::AppHarness {
   protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "window-test";
-        static char* argv[] = {name, nullptr};
-        static QApplication application(argc, argv);
-    }
-
     ui::MainWindow& open() {
         if (!state_)
             makeState();
@@ -79,8 +73,7 @@ class MainWindowTest : public ::testing::Test, public test::AppHarness {
         EXPECT_TRUE(window_->grab().save(QString::fromStdString(file.string())));
     }
 
-    ~MainWindowTest() override { window_.reset(); }
-
+    test::ScopedQtApplication<QApplication> application_;
     std::unique_ptr<ui::MainWindow> window_;
 };
 

@@ -14,6 +14,7 @@
 #include "l10n/L10n.h"
 #include "platform/Defaults.h"
 #include "platform/InMemoryDefaults.h"
+#include "support/SessionBus.h"
 #include "support/TestSupport.h"
 #include "ui/SingleInstance.h"
 #include "ui/TerminationSignals.h"
@@ -35,32 +36,9 @@ void ensureApplication() {
     (void)application;
 }
 
-// A session bus of the test's own (a dbus-daemon on a socket in a temporary directory), its
-// address in DBUS_SESSION_BUS_ADDRESS while the object lives.
-class PrivateSessionBus {
-  public:
-    PrivateSessionBus()
-        : daemon_(Process::launch("/usr/bin/dbus-daemon",
-                                  {"--session", "--nofork", "--address=unix:path=" + socket()})),
-          env_("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket()) {}
-    ~PrivateSessionBus() {
-        daemon_->kill();
-        daemon_->waitForExit();
-    }
-    bool ready() const {
-        return test::waitUntil([&] { return std::filesystem::is_socket(socket()); });
-    }
-
-  private:
-    std::string socket() const { return (dir_ / "bus").string(); }
-    test::TempDir dir_;
-    std::unique_ptr<Process> daemon_;
-    test::ScopedEnv env_;
-};
-
 TEST(SingleInstance, TheFirstClaimOwnsTheNameAndLaterStartsHandItTheirCommands) {
     ensureApplication();
-    PrivateSessionBus bus;
+    test::PrivateSessionBus bus;
     ASSERT_TRUE(bus.ready());
     auto first = std::make_unique<SingleInstance>();
     SingleInstance second;

@@ -102,6 +102,8 @@ TEST_F(AppStateTest, EveryDictationEndsWithItsStatusesInOrder) {
     };
     const auto cleaned = [](const std::string& text) { return "Limpo: " + text; };
     const auto silent = [](const std::string&) { return std::string(); };
+    const auto heardNothing =
+        texts({"status.recording.hint", "status.transcribing", "status.nothing.heard"});
     const std::vector<Case> cases = {
         {"pasted",
          {"text  Olá mundo."},
@@ -167,7 +169,7 @@ TEST_F(AppStateTest, EveryDictationEndsWithItsStatusesInOrder) {
          {},
          true,
          0.002,
-         texts({"status.recording.hint", "status.transcribing", "status.nothing.heard"}),
+         heardNothing,
          "antes",
          false},
         {"a subtitle credit is nothing heard",
@@ -176,7 +178,7 @@ TEST_F(AppStateTest, EveryDictationEndsWithItsStatusesInOrder) {
          {},
          true,
          0.3,
-         texts({"status.recording.hint", "status.transcribing", "status.nothing.heard"}),
+         heardNothing,
          "antes",
          true},
         {"an empty transcript is nothing heard",
@@ -185,7 +187,7 @@ TEST_F(AppStateTest, EveryDictationEndsWithItsStatusesInOrder) {
          {},
          true,
          0.3,
-         texts({"status.recording.hint", "status.transcribing", "status.nothing.heard"}),
+         heardNothing,
          "antes",
          true},
     };

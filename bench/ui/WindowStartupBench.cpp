@@ -1,0 +1,90 @@
+// How quickly the window of an installed quenda appears, and what it costs while it sits
+// idle: process start to window shown (median and worst of several starts), then CPU time over
+// a quiet minute and resident memory, with no speech server running (no model installed).
+//
+//   window-startup-bench [starts=10] [idle-seconds=60]
+// Run it on a desktop (or the test desktop: scripts/lib/test-desktop.sh) with xdotool.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "fixtures/FakeServers.h"
+
+namespace {
+
+using namespace quenda;
+using Clock = std::chrono::steady_clock;
+
+bool windowShown() {
+    return test::runProgram("/usr/bin/xdotool",
+                            {"search", "--onlyvisible", "--name", "Quenda — Transcrição"})
+               .status == 0;
+}
+
+// User plus system CPU seconds the process has used.
+double cpuSeconds(int pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int index = 3; fields >> field; ++index)
+        if (index == 14 || index == 15)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+long residentKilobytes(int pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int starts = argc > 1 ? std::atoi(argv[1]) : 10;
+    const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 60;
+    test::TempDir dir;
+    const auto quenda = test::installQuendaWithFakeServer(dir / "install");
+    ProcessOptions options;
+    options.environment = {{"HOME", (dir / "home").string()},
+                           {"XDG_DATA_HOME", (dir / "home/data").string()},
+                           {"XDG_CONFIG_HOME", (dir / "home/config").string()},
+                           {"QUENDA_MODELS_DIR", (dir / "models").string()},
+                           {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}};
+    std::vector<double> shown;
+    for (int i = 0; i < starts; ++i) {
+        const auto start = Clock::now();
+        auto process = Process::launch(quenda, {}, options);
+        while (!windowShown() && Clock::now() - start < std::chrono::seconds(20))
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        shown.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        if (i + 1 < starts) {
+            process->terminate();
+            process->waitForExit();
+            continue;
+        }
+        std::sort(shown.begin(), shown.end());
+        std::printf("start to window shown over %d starts: median %.3f s, worst %.3f s\n", starts,
+                    shown[shown.size() / 2], shown.back());
+        std::this_thread::sleep_for(std::chrono::seconds(2));  // let start-up work settle
+        const double before = cpuSeconds(process->pid());
+        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+        const double used = cpuSeconds(process->pid()) - before;
+        std::printf("idle for %d s: %.2f s of CPU (%.3f %%), resident memory %.1f MB\n",
+                    idleSeconds, used, 100.0 * used / idleSeconds,
+                    static_cast<double>(residentKilobytes(process->pid())) / 1024.0);
+        process->terminate();
+        process->waitForExit();
+    }
+}

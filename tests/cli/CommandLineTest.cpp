@@ -28,7 +28,7 @@ TEST_F(CommandLine, UsageUnknownCommandsAndTheWindowedBranch) {
     const std::string window = "quenda: a janela ainda não foi construída; use quenda --cli\n";
     expect({"--cli"}, 1, "",
            "ERRO: uso: --cli transcribe <arquivo> [--model <id>] [--clean] | --cli summarize | "
-           "--cli last\n");
+           "--cli last | --cli doctor [--model <id>]\n");
     expect({"--cli", "LAST"}, 1, "", "ERRO: comando desconhecido: LAST\n");
     expect({"--cli", ""}, 1, "", "ERRO: comando desconhecido: \n");
     expect({"--cli", "resumo", "last"}, 1, "", "ERRO: comando desconhecido: resumo\n");

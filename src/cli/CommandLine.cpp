@@ -13,7 +13,8 @@ namespace quenda {
 namespace {
 
 constexpr const char* kUsage =
-    "uso: --cli transcribe <arquivo> [--model <id>] [--clean] | --cli summarize | --cli last";
+    "uso: --cli transcribe <arquivo> [--model <id>] [--clean] | --cli summarize | --cli last | "
+    "--cli doctor [--model <id>]";
 
 std::string dispatch(const std::vector<std::string>& args) {
     if (args.empty())
@@ -25,6 +26,8 @@ std::string dispatch(const std::vector<std::string>& args) {
         return runSummarizeCommand(args);
     if (command == "last")
         return runLastCommand(args);
+    if (command == "doctor")
+        return runDoctorCommand(args);
     fail("comando desconhecido: " + command);
 }
 

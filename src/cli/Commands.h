@@ -10,5 +10,6 @@ namespace quenda {
 std::string runTranscribeCommand(const std::vector<std::string>& args);
 std::string runSummarizeCommand(const std::vector<std::string>& args);
 std::string runLastCommand(const std::vector<std::string>& args);
+std::string runDoctorCommand(const std::vector<std::string>& args);
 
 }  // namespace quenda

@@ -26,7 +26,7 @@ class CommandLine : public ::testing::Test {
 TEST_F(CommandLine, UsageAndUnknownCommands) {
     expect({"--cli"}, 1, "",
            "ERRO: uso: --cli transcribe <arquivo> [--model <id>] [--clean] | --cli summarize | "
-           "--cli last\n");
+           "--cli last | --cli doctor [--model <id>]\n");
     expect({"--cli", "LAST"}, 1, "", "ERRO: comando desconhecido: LAST\n");
     expect({"--cli", ""}, 1, "", "ERRO: comando desconhecido: \n");
     expect({"--cli", "resumo", "last"}, 1, "", "ERRO: comando desconhecido: resumo\n");

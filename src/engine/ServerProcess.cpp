@@ -109,10 +109,15 @@ void TranscriptionEngine::startServerLocked(std::string_view modelID, uint64_t g
             port = *freePort;
     }
 
+    // The server's compute threads wait for work without spinning: spinning keeps a core busy
+    // after every request (and on a busy machine delays the first one by minutes).
+    ProcessOptions options;
+    options.environment = {{"OMP_WAIT_POLICY", "passive"}};
     try {
-        serverProcess_ =
-            Process::launch(*program, {"-m", model.string(), "-l", settings_.language, "--port",
-                                       std::to_string(port), "--host", settings_.host});
+        serverProcess_ = Process::launch(*program,
+                                         {"-m", model.string(), "-l", settings_.language, "--port",
+                                          std::to_string(port), "--host", settings_.host},
+                                         options);
     } catch (const ProcessLaunchError& error) {
         throw EngineError::serverFailed(error.what());
     }

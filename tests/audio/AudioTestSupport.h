@@ -234,7 +234,8 @@ class MonitorListener {
     std::vector<float> heard() const {
         const std::string all = readFile(file_);
         std::vector<float> samples((std::max(all.size(), start_) - start_) / sizeof(float));
-        std::memcpy(samples.data(), all.data() + start_, samples.size() * sizeof(float));
+        if (!samples.empty())
+            std::memcpy(samples.data(), all.data() + start_, samples.size() * sizeof(float));
         return samples;
     }
     // Stops listening and returns everything heard.

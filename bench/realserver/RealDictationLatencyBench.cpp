@@ -76,7 +76,7 @@ struct TimedKeystrokes : KeystrokeSynthesizer {
 };
 
 struct NoHotkey : HotkeyManager::Backend {
-    bool install(const Hotkey&, EventHandler) override { return true; }
+    bool install(const Hotkey&, EventHandler, GrabHandler) override { return true; }
     void remove() override {}
 };
 

@@ -141,8 +141,8 @@ Check hotkeyFree(bool displayReachable) {
         return check;
     }
     HotkeyManagerX11 backend;
-    if (!backend.install(hotkey,
-                         [](KeyEventType, int64_t, uint64_t) { return HotkeyDecision{}; })) {
+    if (!backend.install(
+            hotkey, [](KeyEventType, int64_t, uint64_t) { return HotkeyDecision{}; }, nullptr)) {
         check.detail = "já usado por outro programa";
         check.fix = "libere " + hotkey.display() + " no programa que o usa";
         return check;

@@ -42,9 +42,9 @@ TEST_F(DoctorTest, ReadyDesktopPassesOnceTheShortcutIsFree) {
     test::writeFakeModel(dir_ / "models/ggml-base.bin", {"text ok"});
     {
         HotkeyManagerX11 other;
-        ASSERT_TRUE(other.install(Hotkey::pushToTalk(), [](KeyEventType, int64_t, uint64_t) {
-            return HotkeyDecision{};
-        }));
+        ASSERT_TRUE(other.install(
+            Hotkey::pushToTalk(), [](KeyEventType, int64_t, uint64_t) { return HotkeyDecision{}; },
+            nullptr));
         auto taken = doctor({});
         other.remove();
         EXPECT_EQ(taken.status, 1);

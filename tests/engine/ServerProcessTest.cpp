@@ -9,6 +9,7 @@
 #include "engine/TranscriptionEngine.h"
 #include "platform/Files.h"
 #include "platform/Http.h"
+#include "platform/LoopbackPorts.h"
 #include "support/TestSupport.h"
 
 namespace quenda {
@@ -60,6 +61,11 @@ TEST(FindExecutable, LooksInTheResourceDirectoryFirstAndOnlyAtExecutableFiles) {
 // Each test has its own home, data directory, models directory and fake-server record.
 class ServerProcess : public ::testing::Test {
   protected:
+    // The preferred port is the subject here: a server of the test program before, killed as
+    // that program ended, may still be closing it.
+    void SetUp() override {
+        ASSERT_TRUE(test::waitUntil([] { return isLoopbackPortFree(8642); }));
+    }
     test::TempDir dir;
     ScopedEnv home{"HOME", dir.path().string()};
     ScopedEnv data{"XDG_DATA_HOME", (dir / "data").string()};

@@ -94,9 +94,12 @@ TEST(Process, TerminateKillAndStopEndARunningChild) {
     sleeper->terminate();  // harmless once it has exited
 
     // stop: SIGTERM first, SIGKILL for a child that ignores it; reaped when it returns.
-    auto stubborn = shell("trap '' TERM; echo >&2; while :; do sleep 0.05; done");
+    test::TempDir dir;
+    const auto trapped = dir / "trapped";
+    auto stubborn =
+        shell("trap '' TERM; touch '" + trapped.string() + "'; while :; do sleep 0.05; done");
     auto obedient = shell("exec sleep 30");
-    ASSERT_TRUE(test::waitUntil([&] { return stubborn->isRunning(); }));
+    ASSERT_TRUE(test::waitUntil([&] { return fs::exists(trapped); }));  // SIGTERM ignored now
     EXPECT_TRUE(stubborn->stop(100ms));
     EXPECT_EQ(stubborn->exitStatus(), 128 + SIGKILL);
     EXPECT_TRUE(obedient->stop(5s));
@@ -261,7 +264,6 @@ TEST(Files, OnlyStaleTemporaryFilesOfTheirOwnKindAreRemoved) {
     ASSERT_FALSE(held.commit(target));
     EXPECT_EQ(test::readFile(target), "complete");
 }
-
 
 TEST(LoopbackPorts, APortWithAListenerIsTakenEvenWhenItAllowsSharing) {
     auto port = findFreeLoopbackPort();

@@ -3,6 +3,7 @@
 // What the sound tests share: tones, levels, the samples a capture delivers, and independent
 // looks at the test desktop's sound server (pactl, parec).
 
+#include <pulse/introspect.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "WavInfo.h"
+#include "audio/PulseConnection.h"
 #include "audio/PulsePlayback.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
@@ -199,8 +201,17 @@ struct LoadedModule {
 // Has the server end the record stream of this process, as it does when a device goes away.
 inline void killOwnSourceOutput() {
     for (const auto& output : pactlList("source-outputs")) {
-        if (output["properties"].value("application.process.id", "") == std::to_string(::getpid()))
-            return (void)pactl({"kill-source-output", to_string(output["index"])});
+        if (output["properties"].value("application.process.id", "") != std::to_string(::getpid()))
+            continue;
+        audio::PulseConnection connection("Quenda tests");
+        audio::PulseConnection::Lock lock(connection);
+        if (connection.await(pa_context_kill_source_output(
+                connection.context(), output["index"].get<uint32_t>(),
+                [](pa_context*, int, void* self) {
+                    static_cast<audio::PulseConnection*>(self)->wakeWaiters();
+                },
+                &connection)))
+            return;
     }
     throw std::runtime_error("could not end the record stream of this process");
 }

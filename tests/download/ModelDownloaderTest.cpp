@@ -241,8 +241,11 @@ TEST_F(ModelDownloaderTest, RefusedAtOnceWhileBusyOrForAnUnknownModelOrAddress) 
     EXPECT_TRUE(running.result);
 
     const size_t changes = progressSeen.size();
-    const char* ids[] = {"tiny", "Base", "", "base", "base", "base"};
-    const char* addresses[] = {"", "", "", "not an address ", "ftp://127.0.0.1/", "file:///etc/"};
+    // The unknown identifiers (matched exactly) have an address that would serve them.
+    const std::string served = "http://127.0.0.1:" + std::to_string(port) + "/full/";
+    const std::string ids[] = {"tiny", "Base", "", "base", "base", "base"};
+    const std::string addresses[] = {
+        served, served, served, "not an address ", "ftp://127.0.0.1/", "file:///etc/"};
     for (int i = 0; i < 6; ++i) {
         address = addresses[i];
         Outcome outcome;

@@ -89,9 +89,13 @@ TEST(Process, TerminateKillAndStopEndARunningChild) {
     sleeper->terminate();  // harmless once it has exited
 
     // stop: SIGTERM first, SIGKILL for a child that ignores it; reaped when it returns.
-    auto stubborn = shell("trap '' TERM; echo >&2; while :; do sleep 0.05; done");
+    // (It says when its trap is set: a SIGTERM before that would end it.)
+    ProcessOptions options;
+    options.standardError = ProcessOptions::Output::capture;
+    auto stubborn = Process::launch(
+        "/bin/sh", {"-c", "trap '' TERM; echo >&2; while :; do sleep 0.05; done"}, options);
     auto obedient = shell("exec sleep 30");
-    ASSERT_TRUE(test::waitUntil([&] { return stubborn->isRunning(); }));
+    ASSERT_TRUE(test::waitUntil([&] { return !stubborn->standardErrorText().empty(); }));
     EXPECT_TRUE(stubborn->stop(100ms));
     EXPECT_EQ(stubborn->exitStatus(), 128 + SIGKILL);
     EXPECT_TRUE(obedient->stop(5s));

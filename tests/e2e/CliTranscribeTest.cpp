@@ -98,15 +98,8 @@ TEST_F(CliTranscribeTest, TranscribesSavesPrintsAndStopsTheServerWithOptionsInAn
     ASSERT_EQ(requests.size(), 4u);
     for (size_t i = 1; i < 4; ++i)
         EXPECT_NEAR(requests[i]["wav"]["seconds"].get<double>(), 2.5, 0.05);
-
-    // Relative names with a leading dash, spaces and non-ASCII, from the current directory.
-    const auto cwd = fs::current_path();
-    fs::current_path(dir_.path());
-    fs::copy_file(mp3_, dir_ / "-fala com espaço ção.mp3");
-    fs::copy_file(speech_, dir_ / "--help.wav");
-    expectOutput({"transcribe", "-fala com espaço ção.mp3"}, "um dois\n");
-    expectOutput({"transcribe", "--help.wav"}, "um dois\n");
-    fs::current_path(cwd);
+    // (Names that look like options: "--verbose" below is taken as a file, and the engine's
+    // tests convert relative names with dashes, spaces and accents.)
     expectCleanExit();
 }
 

@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <regex>
 #include <thread>
 
@@ -96,16 +98,23 @@ class Transcription : public ::testing::Test {
     test::ScopedEnv audioEnv_{"FAKE_WHISPER_AUDIO_DIR", (dir_ / "received").string()};
 };
 
+// Each input is named as a user may name it, relative to the current directory: like an
+// option or an address, with spaces and accents, some with an upper-case extension.
 TEST_F(Transcription, EveryListedFormatBecomesANewEngineWavAndTheInputIsUntouched) {
     const double seconds = test::wavSeconds(speech_);
-    std::vector<std::string_view> extensions(Engine::nativeExtensions.begin(),
-                                             Engine::nativeExtensions.end());
+    std::vector<std::string> extensions(Engine::nativeExtensions.begin(),
+                                        Engine::nativeExtensions.end());
     extensions.insert(extensions.end(), Engine::ffmpegExtensions.begin(),
                       Engine::ffmpegExtensions.end());
-    for (const auto& extension : extensions) {
-        SCOPED_TRACE(extension);
-        const auto input = dir_ / ("fala." + std::string(extension));
-        test::convertAudio(speech_, input);
+    const std::string prefixes[] = {"-y.", "-i.", "com espaço e ção.", "file:fala.", "--."};
+    const auto cwd = fs::current_path();
+    fs::current_path(dir_.path());
+    for (std::size_t i = 0; i < extensions.size(); ++i) {
+        if (i % 3 == 0)
+            std::ranges::transform(extensions[i], extensions[i].begin(), ::toupper);
+        const std::string input = prefixes[i % 5] + extensions[i];
+        SCOPED_TRACE(input);
+        test::convertAudio(speech_, dir_ / input);
         const std::string before = readFile(input);
         fs::path outputPath;
         {
@@ -119,19 +128,6 @@ TEST_F(Transcription, EveryListedFormatBecomesANewEngineWavAndTheInputIsUntouche
         }
         EXPECT_FALSE(fs::exists(outputPath));
         EXPECT_EQ(readFile(input), before);
-    }
-    EXPECT_EQ(leftovers(), 0u);
-}
-
-TEST_F(Transcription, StrangeNamesAreFilesNeverOptions) {
-    const auto cwd = fs::current_path();
-    fs::current_path(dir_.path());
-    for (const std::string name :
-         {"-y.mp3", "-i.flac", "com espaço e ção.M4A", "file:fala.ogg", "--.wav"}) {
-        SCOPED_TRACE(name);
-        test::convertAudio(speech_, dir_ / name);
-        // Relative to the current directory, as a user types it.
-        expectEngineWav(Engine::normalize(name).path(), test::wavSeconds(speech_));
     }
     fs::current_path(cwd);
     EXPECT_EQ(leftovers(), 0u);
@@ -175,13 +171,6 @@ TEST_F(Transcription, ConvertersArePlatformFirstThenFFmpegAndNeitherAsksForFFmpe
     writeFile(dir_ / "fala.opus", "x");
     EXPECT_EQ(normalizeError(dir_ / "FALA.MP3", settings), EngineError::needsFFmpeg(".mp3"));
     EXPECT_EQ(normalizeError(dir_ / "fala.opus", settings), EngineError::needsFFmpeg(".opus"));
-
-    // A failing converter that writes far more than a pipe holds is read in full, no hang.
-    auto ffmpeg = script("ffmpeg", "head -c 1000000 /dev/zero | tr '\\0' e >&2\nexit 1");
-    settings.findFFmpeg = [ffmpeg] { return std::optional(ffmpeg); };
-    writeFile(dir_ / "fala.ogg", "x");
-    EXPECT_EQ(normalizeError(dir_ / "fala.ogg", settings),
-              EngineError::conversionFailed(std::string(1000000, 'e')));
     EXPECT_EQ(leftovers(), 1u);  // the converted m4a still held above
 }
 
@@ -203,11 +192,11 @@ TEST_F(Transcription, AFileArrivesAsThePromisedMultipartRequestAndComesBackAsOne
 
     auto requests = test::readRecord(dir_ / "whisper.jsonl", "path", "/inference");
     ASSERT_EQ(requests.size(), 3u);
+    // (The body's bytes around the parts: see MultipartBodyTest.)
     for (const auto& request : requests) {
         EXPECT_TRUE(std::regex_match(request["content_type"].get<std::string>(),
                                      std::regex("multipart/form-data; boundary=Boundary-[0-9A-F]{8}"
                                                 "(-[0-9A-F]{4}){3}-[0-9A-F]{12}")));
-        EXPECT_TRUE(request["layout_exact"].get<bool>());
     }
     EXPECT_NE(requests[1]["content_type"], requests[2]["content_type"]);
     const auto& parts = requests[0]["parts"];
@@ -232,9 +221,7 @@ TEST_F(Transcription, EveryKindOfAnswerEndsInTextOrAClearFailure) {
         {{"inference_body {\"text\": \"\\r\\n a\\n\\n   b \\n\", \"t\": 1}"}, "a b", ""},
         {{"inference_status 500", "inference_body " + serverError}, "", serverError},
         {{"inference_body"}, "", "resposta vazia"},
-        {{"inference_body Invalid request", "inference_content_type text/plain"},
-         "",
-         "Invalid request"},
+        {{"inference_body Invalid request"}, "", "Invalid request"},
         {{"inference_body [\"text\"]"}, "", "[\"text\"]"},
         {{"inference_body {\"text\": 7}"}, "", "{\"text\": 7}"},
         {{"inference_body \xff\xfe"}, "", "resposta inválida"},
@@ -251,17 +238,14 @@ TEST_F(Transcription, EveryKindOfAnswerEndsInTextOrAClearFailure) {
     }
 }
 
-TEST_F(Transcription, TheServerComesFirstAndAFailedStepLeavesNoFileBehind) {
+// (A file converted and then rejected by the server leaves nothing: see the command line's
+// engine failures.)
+TEST_F(Transcription, TheServerComesFirst) {
     writeFile(dir_ / "notas.txt", "não é áudio");
-    test::makeTone(dir_ / "tom.flac", 0.5);
-    auto speech = engine({"inference_status 500", "inference_body {\"error\":\"x\"}"});
+    auto speech = engine({});
     EXPECT_EQ(thrown<EngineError>([&] { speech->transcribe(dir_ / "notas.txt", "base", "pt"); }),
               EngineError::unsupportedFile("notas.txt"));
-    ASSERT_FALSE(test::readRecord(dir_ / "whisper.jsonl", "event", "start").empty());
-    // Converted, then rejected by the server: the converted file goes all the same.
-    EXPECT_EQ(thrown<EngineError>([&] { speech->transcribe(dir_ / "tom.flac", "base", "pt"); }),
-              EngineError::transcriptionFailed("{\"error\":\"x\"}"));
-    EXPECT_EQ(leftovers(), 0u);
+    EXPECT_FALSE(test::readRecord(dir_ / "whisper.jsonl", "event", "start").empty());
 }
 
 TEST_F(Transcription, TransportFailuresAreReportedWithTheirDescription) {

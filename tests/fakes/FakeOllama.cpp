@@ -1,6 +1,6 @@
 // A stand-in for the Ollama server with the two requests the application relies on:
 //
-//   fake-ollama [--port N]          (default 11434, on 127.0.0.1)
+//   fake-ollama                     (on 127.0.0.1:11434)
 //
 // - GET /api/version answers 200 {"version":"0.0.0-fake"};
 // - POST /api/generate answers {"model":..., "response": <text>, "done": true}.
@@ -53,8 +53,8 @@ json settingsFor(const httplib::Request& request, const char* delayKey) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    const int port = argc == 3 && std::string(argv[1]) == "--port" ? std::atoi(argv[2]) : 11434;
+int main() {
+    constexpr int port = 11434;
     quenda::fake::record(kRecord, {{"event", "start"}, {"pid", ::getpid()}});
     httplib::Server server;
     const std::atomic<bool> listening{true};

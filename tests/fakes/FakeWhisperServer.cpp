@@ -4,8 +4,7 @@
 //
 // - it "loads" MODEL first and binds its port only afterwards (connection refused meanwhile);
 // - an unusable model (missing, empty, a directory, not starting with "fake-ggml-model")
-//   makes it exit with status 3; a port it cannot bind, status 1; an unknown option, status 0
-//   after printing its usage;
+//   makes it exit with status 3; a port it cannot bind, status 1;
 // - it binds with SO_REUSEPORT, like the real server, so two of them can share a port;
 // - GET / answers 200 with an HTML page naming the model; SIGTERM ends it with status 0.
 //
@@ -23,7 +22,6 @@
 //   inference_status 500         answer /inference with this status (default 200) ...
 //   inference_body {"error":"failed to process audio"}
 //                                ... and exactly this body (empty when nothing follows)
-//   inference_content_type text/plain   ... of this type (default application/json)
 //
 // POST /inference, like the real server, takes one request at a time, wants a multipart body
 // with a "file" part (else 400 "Invalid request", text/plain) and answers {"text": " seg\n"}.
@@ -33,8 +31,7 @@
 //
 // With FAKE_WHISPER_RECORD naming a file, it appends one JSON line per event there: its start
 // (pid, arguments), the moment it listens (port, monotonic time), each /inference request (the
-// Content-Type, the parts in order, the audio's format and duration, and whether the
-// Content-Length is exactly that of the layout the application promises), its stop. With
+// Content-Type, the parts in order, the audio's duration), its stop. With
 // FAKE_WHISPER_AUDIO_DIR naming a directory, the audio part of the n-th inference request is
 // saved there as "inference-<n>.wav".
 
@@ -64,36 +61,12 @@ struct Part {
     std::string name, fileName, contentType, content;
 };
 
-// The size of the body the application promises, given the parts the HTTP library separated:
-// each text field as "--B CRLF Content-Disposition: form-data; name="N" CRLF CRLF value CRLF",
-// then the file part with its Content-Type line, then "CRLF --B-- CRLF".
-size_t promisedSize(const std::string& boundary, const std::vector<Part>& parts) {
-    std::string body;
-    for (const auto& part : parts) {
-        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + part.name + "\"";
-        body += part.fileName.empty()
-                    ? "\r\n\r\n" + part.content + "\r\n"
-                    : "; filename=\"" + part.fileName + "\"\r\nContent-Type: " + part.contentType +
-                          "\r\n\r\n" + part.content;
-    }
-    return (body + "\r\n--" + boundary + "--\r\n").size();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::map<std::string, std::string> options = {
-        {"-m", "models/ggml-base.en.bin"}, {"--host", "127.0.0.1"}, {"--port", "8080"}};
-    for (int i = 1; i < argc; i += 2) {
-        std::string option = argv[i];
-        option = option == "--model" ? "-m" : option == "--language" ? "-l" : option;
-        if (i + 1 >= argc ||
-            (option != "-m" && option != "-l" && option != "--host" && option != "--port")) {
-            std::fputs("usage: whisper-server -m FNAME -l LANG --port PORT --host HOST\n", stderr);
-            return 0;
-        }
-        options[option] = argv[i + 1];
-    }
+    std::map<std::string, std::string> options = {{"--host", "127.0.0.1"}, {"--port", "8080"}};
+    for (int i = 1; i + 1 < argc; i += 2)
+        options[argv[i]] = argv[i + 1];
     const std::string model = options["-m"];
     const int port = std::atoi(options["--port"].c_str());
     record(kRecord, {{"event", "start"},
@@ -157,16 +130,10 @@ int main(int argc, char** argv) {
         } else {
             reader([](const char*, size_t) { return true; });
         }
-        const std::string contentType = request.get_header_value("Content-Type");
-        const auto boundary = contentType.find("boundary=");
         json entry = {{"event", "request"},
                       {"path", "/inference"},
-                      {"content_type", contentType},
+                      {"content_type", request.get_header_value("Content-Type")},
                       {"parts", json::array()}};
-        entry["layout_exact"] =
-            !parts.empty() && boundary != std::string::npos &&
-            std::to_string(promisedSize(contentType.substr(boundary + 9), parts)) ==
-                request.get_header_value("Content-Length");
         const Part* file = nullptr;
         for (const auto& part : parts) {
             json item = {{"name", part.name}, {"size", part.content.size()}};
@@ -203,10 +170,9 @@ int main(int argc, char** argv) {
             entry["wav_error"] = wavError;
             return answer(500, R"({"error":"failed to process audio"})", "application/json");
         }
-        const auto type = *directive("inference_content_type", "application/json");
         if (directive("inference_status") || directive("inference_body")) {
             return answer(std::atoi(directive("inference_status", "200")->c_str()),
-                          *directive("inference_body", ""), type);
+                          *directive("inference_body", ""), "application/json");
         }
         std::string text;
         std::stringstream segments(

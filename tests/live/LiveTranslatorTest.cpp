@@ -82,8 +82,7 @@ struct World {
     std::mutex mutex;  // guards the fields up to sourcesMutex
     std::vector<std::string> log;
     std::deque<std::string> transcripts;  // given in order, then "chunk <first sample>"
-    std::optional<std::string> ensureFailure, translation, translateFailure, monitorFailure,
-        tapFailure;
+    std::optional<std::string> ensureFailure, translation, monitorFailure, tapFailure;
     std::chrono::seconds timeout{0};
     std::atomic<bool> available{true};
     Gate ensureGate, transcribeGate, monitorGate, tapGate;
@@ -132,7 +131,6 @@ struct Servers : SpeechEngine, TranslationModel {
         w->add("prompt:" + text);
         std::lock_guard lock(w->mutex);
         w->timeout = timeout;
-        throwIf(w->translateFailure);
         return w->translation.value_or("pt: " + text);
     }
     std::shared_ptr<World> w;
@@ -299,9 +297,6 @@ TEST_F(LiveTranslatorTest, ReportsMutingOnlyWithThePerApplicationCaptureAndWarns
     startAndWait("en", true, true, "large-v3-turbo");
     translator->stop();
     startAndWait("en", true, false);
-    w->translateFailure = "Resposta inválida do Ollama: sem dados";
-    w->deliver("monitor", constant(kChunk, 0.2f));
-    ASSERT_TRUE(w->waitFor("status", 10));
     translator->stop();
     translator.reset();
 
@@ -314,7 +309,7 @@ TEST_F(LiveTranslatorTest, ReportsMutingOnlyWithThePerApplicationCaptureAndWarns
                     "status:Aviso: não deu para silenciar a fonte (criar o tap de áudio falhou "
                     "(-50)); seguindo com o áudio original audível.",
                     status("active"), "hush:", "stop:-", status("preparing"), status("active"),
-                    "status:Aviso: Resposta inválida do Ollama: sem dados", "hush:", "stop:-"));
+                    "hush:", "stop:-"));
     // The monitor is not started beside a working tap; what a failed start set up is released.
     EXPECT_THAT(w->only({"source"}),
                 ElementsAre("source:tap0 up muted", "source:tap0 stop", "source:tap1 up audible",

@@ -1,8 +1,7 @@
-// The platform wrappers: processes, the serial queue, files, loopback ports, defaults. (HTTP is
-// exercised through its users, the Ollama client and the transcription engine.)
-#include <arpa/inet.h>
+// The platform wrappers: processes, the serial queue, files, defaults. (HTTP is exercised
+// through its users, the Ollama client and the transcription engine; loopback ports through
+// two engines that must not share one.)
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,9 +17,7 @@
 #include "platform/DispatchQueue.h"
 #include "platform/Files.h"
 #include "platform/InMemoryDefaults.h"
-#include "platform/LoopbackPorts.h"
 #include "platform/Process.h"
-#include "platform/Uuid.h"
 #include "support/TestSupport.h"
 
 namespace quenda {
@@ -52,10 +49,8 @@ TEST(Process, PassesArgumentsVerbatimAndCapturesAllOutput) {
 
 TEST(Process, LaunchFailuresCarryTheSystemsDescription) {
     test::TempDir dir;
-    test::writeFile(dir / "not-executable", "#!/bin/sh\n");
     EXPECT_THAT([&] { Process::launch(dir / "missing", {}); },
                 ::testing::ThrowsMessage<ProcessLaunchError>("No such file or directory"));
-    EXPECT_THROW(Process::launch(dir / "not-executable", {}), ProcessLaunchError);
     EXPECT_THROW(Process::launch(dir.path(), {}), ProcessLaunchError);
 }
 
@@ -94,12 +89,13 @@ TEST(Process, TerminateKillAndStopEndARunningChild) {
     sleeper->terminate();  // harmless once it has exited
 
     // stop: SIGTERM first, SIGKILL for a child that ignores it; reaped when it returns.
-    test::TempDir dir;
-    const auto trapped = dir / "trapped";
-    auto stubborn =
-        shell("trap '' TERM; touch '" + trapped.string() + "'; while :; do sleep 0.05; done");
+    // (It says when its trap is set: a SIGTERM before that would end it.)
+    ProcessOptions options;
+    options.standardError = ProcessOptions::Output::capture;
+    auto stubborn = Process::launch(
+        "/bin/sh", {"-c", "trap '' TERM; echo >&2; while :; do sleep 0.05; done"}, options);
     auto obedient = shell("exec sleep 30");
-    ASSERT_TRUE(test::waitUntil([&] { return fs::exists(trapped); }));  // SIGTERM ignored now
+    ASSERT_TRUE(test::waitUntil([&] { return !stubborn->standardErrorText().empty(); }));
     EXPECT_TRUE(stubborn->stop(100ms));
     EXPECT_EQ(stubborn->exitStatus(), 128 + SIGKILL);
     EXPECT_TRUE(obedient->stop(5s));
@@ -198,10 +194,8 @@ TEST(Files, Utf8Validation) {
 TEST(Files, AtomicWriteReplacesWholeAndLeavesNothingBehind) {
     test::TempDir dir;
     auto target = dir / "texto.txt";
-    ASSERT_FALSE(files::writeFileAtomically(target, "primeiro"));
+    // (Replacing and leaving one file, also with writers racing: see the last transcription.)
     ASSERT_FALSE(files::writeFileAtomically(target, "segundo, ação"));
-    EXPECT_EQ(files::readUtf8File(target), "segundo, ação");
-    EXPECT_EQ(entriesIn(dir.path()), 1u);
     struct stat info {};
     ASSERT_EQ(::stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0644u);
@@ -215,7 +209,7 @@ TEST(Files, AtomicWriteReplacesWholeAndLeavesNothingBehind) {
     }
 }
 
-TEST(Files, AtomicCopyExecutableCheckAndUuids) {
+TEST(Files, AtomicCopyAndExecutableCheck) {
     test::TempDir dir;
     const std::string big(300000, 'm');
     test::writeFile(dir / "from.bin", big);
@@ -227,15 +221,8 @@ TEST(Files, AtomicCopyExecutableCheckAndUuids) {
                  fs::filesystem_error);
     EXPECT_EQ(entriesIn(dir.path()), 2u);
 
-    EXPECT_FALSE(files::isExecutableFile(dir / "from.bin"));
-    fs::permissions(dir / "from.bin", fs::perms::owner_exec, fs::perm_options::add);
-    EXPECT_TRUE(files::isExecutableFile(dir / "from.bin"));
+    // (Files with and without the permission: see the engine's search for its programs.)
     EXPECT_FALSE(files::isExecutableFile(dir.path()));  // a directory is not a program
-    EXPECT_FALSE(files::isExecutableFile(dir / "absent"));
-
-    const auto uuid = makeUuidText();
-    EXPECT_TRUE(std::regex_match(uuid, std::regex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}")));
-    EXPECT_NE(uuid, makeUuidText());
 }
 
 // Each writer names its temporary files after its kind and removes only its own leftovers:
@@ -263,25 +250,6 @@ TEST(Files, OnlyStaleTemporaryFilesOfTheirOwnKindAreRemoved) {
     ASSERT_FALSE(held.write("complete"));
     ASSERT_FALSE(held.commit(target));
     EXPECT_EQ(test::readFile(target), "complete");
-}
-
-TEST(LoopbackPorts, APortWithAListenerIsTakenEvenWhenItAllowsSharing) {
-    auto port = findFreeLoopbackPort();
-    ASSERT_TRUE(port);
-    EXPECT_TRUE(isLoopbackPortFree(*port));
-    // Listen the way the whisper.cpp server does: SO_REUSEADDR and SO_REUSEPORT.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0), yes = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(*port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(fd, 4), 0);
-    EXPECT_FALSE(isLoopbackPortFree(*port));
-    ::close(fd);
-    EXPECT_TRUE(isLoopbackPortFree(*port));
 }
 
 // (How the store keeps texts and booleans apart is covered through the language setting.)

@@ -18,6 +18,7 @@
 #include "WavInfo.h"
 #include "engine/MultipartBody.h"
 #include "engine/TranscriptionEngine.h"
+#include "platform/LoopbackPorts.h"
 #include "platform/Text.h"
 
 namespace quenda {
@@ -82,6 +83,9 @@ class Transcription : public ::testing::Test {
         settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
         settings.inferenceTimeout = timeout;
         settings.stopGracePeriod = std::chrono::milliseconds(300);
+        // Not the preferred port: a server stopped mid-request leaves its socket there for a
+        // minute, and the preferred-port tests need it.
+        settings.preferredPort = findFreeLoopbackPort().value_or(8642);
         return std::make_unique<Engine>(settings);
     }
     std::string tone(double seconds) {

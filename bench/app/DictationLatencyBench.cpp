@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "app/AppState.h"
+#include "app/BenchDevices.h"
 #include "fixtures/FakeServers.h"
 #include "fixtures/TestAudio.h"
 #include "live/LiveServicesDefault.h"
@@ -21,44 +22,12 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using quenda::bench::Clock;
+using quenda::bench::NoHotkey;
+using quenda::bench::percentile;
+using quenda::bench::PreparedRecorder;
+using quenda::bench::TimedKeystrokes;
 using namespace quenda;
-
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    return values[static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5)];
-}
-
-// Hands out a copy of one prepared recording, as the microphone recorder would.
-struct PreparedRecorder : audio::Recorder {
-    fs::path source, directory;
-    int made = 0;
-    std::optional<fs::path> current;
-    void requestPermission(std::function<void(bool)> completion) override { completion(true); }
-    void start() override {
-        current = directory / ("rec-" + std::to_string(made++) + ".wav");
-        fs::copy_file(source, *current);
-    }
-    std::optional<fs::path> stop() override { return std::exchange(current, std::nullopt); }
-    bool isRecording() const override { return current.has_value(); }
-    std::optional<fs::path> outputURL() const override { return current; }
-};
-
-struct TimedKeystrokes : KeystrokeSynthesizer {
-    Clock::time_point pastedAt;
-    int pastes = 0;
-    bool isTrusted() override { return true; }
-    bool postPasteShortcut() override {
-        pastedAt = Clock::now();
-        ++pastes;
-        return true;
-    }
-};
-
-struct NoHotkey : HotkeyManager::Backend {
-    bool install(const Hotkey&, EventHandler, GrabHandler) override { return true; }
-    void remove() override {}
-};
 
 struct Figures {
     std::vector<double> total, server, own;

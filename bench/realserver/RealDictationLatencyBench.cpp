@@ -18,6 +18,7 @@
 
 #include "RealServer.h"
 #include "app/AppState.h"
+#include "app/BenchDevices.h"
 #include "audio/WavFileWriter.h"
 #include "fixtures/TestAudio.h"
 #include "live/LiveServicesDefault.h"
@@ -26,7 +27,11 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using quenda::bench::Clock;
+using quenda::bench::NoHotkey;
+using quenda::bench::percentile;
+using quenda::bench::PreparedRecorder;
+using quenda::bench::TimedKeystrokes;
 using namespace quenda;
 
 double ms(Clock::time_point from, Clock::time_point to) {
@@ -38,47 +43,6 @@ double ms(int64_t fromNs, int64_t toNs) {
 Clock::time_point at(int64_t ns) {
     return Clock::time_point(std::chrono::nanoseconds(ns));
 }
-
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    return values[static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5)];
-}
-
-// Hands out a copy of one prepared recording, as the microphone recorder would.
-struct PreparedRecorder : audio::Recorder {
-    fs::path source, directory;
-    int made = 0;
-    std::optional<fs::path> current;
-    Clock::time_point stoppedAt;
-    void requestPermission(std::function<void(bool)> completion) override { completion(true); }
-    void start() override {
-        current = directory / ("rec-" + std::to_string(made++) + ".wav");
-        fs::copy_file(source, *current);
-    }
-    std::optional<fs::path> stop() override {
-        auto file = std::exchange(current, std::nullopt);
-        stoppedAt = Clock::now();
-        return file;
-    }
-    bool isRecording() const override { return current.has_value(); }
-    std::optional<fs::path> outputURL() const override { return current; }
-};
-
-struct TimedKeystrokes : KeystrokeSynthesizer {
-    Clock::time_point pastedAt;
-    int pastes = 0;
-    bool isTrusted() override { return true; }
-    bool postPasteShortcut() override {
-        pastedAt = Clock::now();
-        ++pastes;
-        return true;
-    }
-};
-
-struct NoHotkey : HotkeyManager::Backend {
-    bool install(const Hotkey&, EventHandler, GrabHandler) override { return true; }
-    void remove() override {}
-};
 
 struct Phases {
     std::vector<double> stop, build, upload, server, answer, total, overhead;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <thread>
+
 #include "fixtures/FakeServers.h"
 #include "support/SessionBus.h"
 
@@ -37,7 +39,9 @@ TEST(WindowedApp, OpensAtOnceHandsOverToTheRunningOneAndEndsCleanlyOnSigterm) {
                            {"FAKE_WHISPER_RECORD", (dir / "whisper.jsonl").string()}};
     const auto first = Process::launch(quenda, {}, options);
     const auto serverStarted = [&] { return !test::readRecord(dir / "whisper.jsonl").empty(); };
-    ASSERT_TRUE(test::waitUntil([&] { return windowShown() && serverStarted(); }, 20s))
+    // Looked for every tenth of a second: each look is an X client of its own.
+    ASSERT_TRUE(test::waitUntil([&] { return serverStarted() && windowShown(); }, 40s,
+                                [] { std::this_thread::sleep_for(100ms); }))
         << first->standardErrorText();
 
     // A second start shows the running window and ends; it starts no engine of its own.

@@ -9,9 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "app/AppServices.h"
 #include "audio/Recorder.h"
 #include "input/HotkeyManager.h"
 #include "input/KeystrokeSynthesizer.h"
+#include "live/LiveServicesDefault.h"
 
 namespace quenda::bench {
 
@@ -58,5 +60,29 @@ struct NoHotkey : HotkeyManager::Backend {
     bool install(const Hotkey&, EventHandler, GrabHandler) override { return true; }
     void remove() override {}
 };
+
+// The state's services for a timed dictation: the given engine, recorder and keystrokes, the
+// real downloader and live translator (idle), a language model that answers nothing, a thread
+// per job.
+inline AppServices dictationServices(MainQueue& queue, std::shared_ptr<TranscriptionEngine> engine,
+                                     std::unique_ptr<audio::Recorder> recorder,
+                                     std::unique_ptr<KeystrokeSynthesizer> keystrokes) {
+    AppServices services;
+    services.mainQueue = &queue;
+    services.engine = std::move(engine);
+    services.recorder = std::move(recorder);
+    services.hotkeyBackend = std::make_unique<NoHotkey>();
+    services.pasteboard = std::make_shared<MemoryPasteboard>();
+    services.keystrokes = std::move(keystrokes);
+    services.downloader = std::make_unique<ModelDownloader>(queue);
+    services.makeLiveTranslator = [](std::shared_ptr<TranscriptionEngine> shared) {
+        return std::make_unique<live::LiveTranslator>(live::defaultLiveServices(std::move(shared)));
+    };
+    services.generate = [](std::string_view, std::string_view, std::chrono::milliseconds) {
+        return std::string();
+    };
+    services.runJob = detachedThreadJobRunner();
+    return services;
+}
 
 }  // namespace quenda::bench

@@ -16,7 +16,6 @@
 #include "app/BenchDevices.h"
 #include "fixtures/FakeServers.h"
 #include "fixtures/TestAudio.h"
-#include "live/LiveServicesDefault.h"
 #include "platform/InMemoryDefaults.h"
 
 namespace {
@@ -40,24 +39,11 @@ Figures run(int dictations, bool convert, const fs::path& speech, const fs::path
     auto recorder = std::make_unique<PreparedRecorder>();
     recorder->source = speech;
     recorder->directory = directory;
-    AppServices services;
-    services.mainQueue = &queue;
     ServerSettings server;
     server.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
-    services.engine = std::make_shared<TranscriptionEngine>(server);
-    auto engine = services.engine;
-    services.recorder = std::move(recorder);
-    services.hotkeyBackend = std::make_unique<NoHotkey>();
-    services.pasteboard = std::make_shared<MemoryPasteboard>();
-    services.keystrokes = std::move(keystrokes);
-    services.downloader = std::make_unique<ModelDownloader>(queue);
-    services.makeLiveTranslator = [](std::shared_ptr<TranscriptionEngine> shared) {
-        return std::make_unique<live::LiveTranslator>(live::defaultLiveServices(std::move(shared)));
-    };
-    services.generate = [](std::string_view, std::string_view, std::chrono::milliseconds) {
-        return std::string();
-    };
-    services.runJob = detachedThreadJobRunner();
+    auto engine = std::make_shared<TranscriptionEngine>(server);
+    auto services =
+        quenda::bench::dictationServices(queue, engine, std::move(recorder), std::move(keystrokes));
     auto state = AppState::create(std::move(services));
     state->setModelID("base");
     const std::string wav = test::readFile(speech);

@@ -21,7 +21,6 @@
 #include "app/BenchDevices.h"
 #include "audio/WavFileWriter.h"
 #include "fixtures/TestAudio.h"
-#include "live/LiveServicesDefault.h"
 #include "platform/InMemoryDefaults.h"
 
 namespace {
@@ -103,25 +102,12 @@ int main(int argc, char** argv) {
     auto* recorder = recorderOwned.get();
     recorder->source = speech;
     recorder->directory = dir.path();
-    AppServices services;
-    services.mainQueue = &queue;
-    services.defaults = std::make_shared<InMemoryDefaults>();
     ServerSettings settings;
     settings.serverProgram = QUENDA_TIMING_PROXY;
-    services.engine = std::make_shared<TranscriptionEngine>(settings);
-    auto engine = services.engine;
-    services.recorder = std::move(recorderOwned);
-    services.hotkeyBackend = std::make_unique<NoHotkey>();
-    services.pasteboard = std::make_shared<MemoryPasteboard>();
-    services.keystrokes = std::move(keystrokes);
-    services.downloader = std::make_unique<ModelDownloader>(queue);
-    services.makeLiveTranslator = [](std::shared_ptr<TranscriptionEngine> shared) {
-        return std::make_unique<live::LiveTranslator>(live::defaultLiveServices(std::move(shared)));
-    };
-    services.generate = [](std::string_view, std::string_view, std::chrono::milliseconds) {
-        return std::string();
-    };
-    services.runJob = detachedThreadJobRunner();
+    auto engine = std::make_shared<TranscriptionEngine>(settings);
+    auto services = quenda::bench::dictationServices(queue, engine, std::move(recorderOwned),
+                                                     std::move(keystrokes));
+    services.defaults = std::make_shared<InMemoryDefaults>();
     installStandardDefaults(services.defaults);
     auto state = AppState::create(std::move(services));
     state->setModelID("base");

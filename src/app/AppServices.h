@@ -30,6 +30,9 @@ class OpenFileDialog {
         std::span<const std::string_view> extensions) = 0;
 };
 
+// The longest a language-model request (clean-up, summary) may take.
+inline constexpr std::chrono::seconds kLanguageModelTimeout{600};
+
 // One blocking language-model generation (the local Ollama server in the product): the answer
 // to `prompt` under the system text `system`. Throws on failure; what() is the text shown.
 using LanguageModelCall = std::function<std::string(

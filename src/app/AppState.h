@@ -47,7 +47,6 @@ class AppState : public std::enable_shared_from_this<AppState> {
 
     static constexpr const char* defaultModelID = "large-v3-turbo";
     static constexpr std::size_t maxLiveLines = 40;
-    static constexpr std::chrono::seconds languageModelTimeout{600};
 
     // Builds the state with its components, loads the stored settings and the last text, and
     // installs the hotkey. Call on the main thread.

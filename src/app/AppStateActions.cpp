@@ -37,7 +37,7 @@ void AppState::summarizeLast() {
     services_.runJob(
         [text = lastTranscription_, generate = services_.generate, post = mainQueuePoster()] {
             try {
-                auto summary = generate(Prompts::summary, text, languageModelTimeout);
+                auto summary = generate(Prompts::summary, text, kLanguageModelTimeout);
                 post([summary = std::move(summary)](AppState& self) {
                     self.summary_ = summary;
                     self.changed(Property::summary);

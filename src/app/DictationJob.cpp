@@ -101,9 +101,7 @@ DictationOutcome runDictationJob(const DictationInput& input, const DictationSet
     if (progress.cleaningStarted)
         progress.cleaningStarted();
     try {
-        auto cleaned = generate(
-            Prompts::cleanup, transcript,
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::seconds(600)));
+        auto cleaned = generate(Prompts::cleanup, transcript, kLanguageModelTimeout);
         // A model that answers nothing has not cleaned anything: keep what was said.
         return {Kind::text, cleaned.empty() ? std::move(transcript) : std::move(cleaned)};
     } catch (const std::exception& error) {

@@ -36,6 +36,8 @@ LiveSection::LiveSection(AppState& state, QWidget* parent)
     style::caption(*permissions_);
     sourceLabel_->setBuddy(source_);
     source_->setMaximumWidth(180);
+    for (size_t i = 0; i < kSources.size(); ++i)
+        source_->addItem(QString());
     lines_->setObjectName("liveLines");
     lines_->setStyleSheet(QStringLiteral(
         "#liveLines { background: rgba(128, 128, 128, 20); border: none; border-radius: 8px; "
@@ -77,9 +79,8 @@ void LiveSection::refresh() {
     title_->setText(l10n("live.title"));
     subtitle_->setText(l10n("live.subtitle"));
     sourceLabel_->setText(l10n("live.source"));
-    source_->clear();
-    for (const char* code : kSources)
-        source_->addItem(l10n(std::string("live.source.") + code));
+    for (size_t i = 0; i < kSources.size(); ++i)
+        source_->setItemText(static_cast<int>(i), l10n(std::string("live.source.") + kSources[i]));
     source_->setAccessibleName(l10n("live.source"));
     for (size_t i = 0; i < kSources.size(); ++i)
         if (state_.liveSourceLanguage() == kSources[i])

@@ -35,6 +35,8 @@ ModelRow::ModelRow(AppState& state, QWidget* parent)
     layout->addWidget(languageLabel_, 1, 0);
     layout->addWidget(language_, 1, 1, Qt::AlignLeft);
     layout->setColumnStretch(1, 1);
+    for (const auto& model : TranscriptionEngine::availableModels())
+        model_->addItem(QString(), QString::fromStdString(model.id));
 
     // Only the user's choices write back: activated is not sent for changes made in refresh().
     connect(model_, &QComboBox::activated, this, [this](int index) {
@@ -54,10 +56,10 @@ void ModelRow::refresh() {
     model_->setAccessibleName(l10n("model"));
     language_->setAccessibleName(l10n("app.language"));
 
-    // Rebuilt every time: the entries' names follow the interface language.
-    model_->clear();
-    for (const auto& model : TranscriptionEngine::availableModels())
-        model_->addItem(l10n("model." + model.id), QString::fromStdString(model.id));
+    // The entries stay; their names follow the interface language.
+    const auto& models = TranscriptionEngine::availableModels();
+    for (size_t i = 0; i < models.size(); ++i)
+        model_->setItemText(static_cast<int>(i), l10n("model." + models[i].id));
     model_->setCurrentIndex(model_->findData(QString::fromStdString(state_.modelID())));
     model_->setEnabled(!state_.liveActive());
     language_->setCurrentIndex(static_cast<int>(state_.uiLanguage().value()));

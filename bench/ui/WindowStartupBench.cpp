@@ -1,6 +1,7 @@
 // How quickly the window of an installed quenda appears, and what it costs while it sits
-// idle: process start to window shown (median and worst of several starts), then CPU time over
-// a quiet minute and resident memory, with no speech server running (no model installed).
+// idle: process start to window shown (median and worst of several starts, alternating with a
+// bare Qt window started the same way, and their ratio), then CPU time over a quiet minute and
+// resident memory, with no speech server running (no model installed).
 //
 //   window-startup-bench [starts=10] [idle-seconds=60]
 // Run it on a desktop (or the test desktop: scripts/lib/test-desktop.sh) with xdotool.
@@ -19,12 +20,27 @@
 namespace {
 
 using namespace quenda;
+namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-bool windowShown() {
-    return test::runProgram("/usr/bin/xdotool",
-                            {"search", "--onlyvisible", "--name", "Quenda — Transcrição"})
+bool windowShown(const std::string& title) {
+    return test::runProgram("/usr/bin/xdotool", {"search", "--onlyvisible", "--name", title})
                .status == 0;
+}
+
+// Seconds from launch until a window with this title is shown; the process keeps running.
+double timeToWindow(std::unique_ptr<Process>& process, const fs::path& program,
+                    const std::string& title, const ProcessOptions& options) {
+    const auto start = Clock::now();
+    process = Process::launch(program, {}, options);
+    while (!windowShown(title) && Clock::now() - start < std::chrono::seconds(20))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 // User plus system CPU seconds the process has used.
@@ -63,20 +79,23 @@ int main(int argc, char** argv) {
                            {"QUENDA_MODELS_DIR", (dir / "models").string()},
                            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent"}};
     std::vector<double> shown;
+    std::vector<double> bare;
     for (int i = 0; i < starts; ++i) {
-        const auto start = Clock::now();
-        auto process = Process::launch(quenda, {}, options);
-        while (!windowShown() && Clock::now() - start < std::chrono::seconds(20))
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        shown.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        std::unique_ptr<Process> process;
+        bare.push_back(timeToWindow(process, BARE_QT_WINDOW, "bare-qt-window", options));
+        process->terminate();
+        process->waitForExit();
+        shown.push_back(timeToWindow(process, quenda, "Quenda — Transcrição", options));
         if (i + 1 < starts) {
             process->terminate();
             process->waitForExit();
             continue;
         }
-        std::sort(shown.begin(), shown.end());
-        std::printf("start to window shown over %d starts: median %.3f s, worst %.3f s\n", starts,
-                    shown[shown.size() / 2], shown.back());
+        std::printf(
+            "start to window shown over %d starts: median %.3f s, worst %.3f s; "
+            "a bare Qt window: median %.3f s (ratio %.2f)\n",
+            starts, median(shown), *std::max_element(shown.begin(), shown.end()), median(bare),
+            median(shown) / median(bare));
         std::this_thread::sleep_for(std::chrono::seconds(2));  // let start-up work settle
         const double before = cpuSeconds(process->pid());
         std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));

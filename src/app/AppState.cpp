@@ -32,7 +32,7 @@ AppState::AppState(AppServices services) : services_(std::move(services)) {
         services_.defaults = standardDefaults();
     uiLanguage_ = L10n::current();
     status_ = L10n::t("status.ready");
-    accessibilityOK_ = services_.keystrokes->isTrusted();
+    keystrokesTrusted_ = services_.keystrokes->isTrusted();
     hotkeys_ = std::make_unique<HotkeyManager>(Hotkey::pushToTalk(), *services_.mainQueue,
                                                std::move(services_.hotkeyBackend));
     downloader_ = services_.downloader.get();
@@ -84,12 +84,15 @@ void AppState::wireHotkey() {
     // A keyboard-layout change can take the combination away (another program holds it in the
     // new layout) or give it back: the window's warning follows.
     hotkeys_->onActiveChange = [weak = weak_from_this()](bool active) {
-        if (auto self = weak.lock()) {
-            self->accessibilityOK_ = active;
-            self->changed(Property::accessibilityOK);
-        }
+        if (auto self = weak.lock())
+            self->setHotkeyHeld(active);
     };
-    accessibilityOK_ = hotkeys_->start();
+    setHotkeyHeld(hotkeys_->start());
+}
+
+void AppState::setHotkeyHeld(bool held) {
+    hotkeyHeld_ = held;
+    accessibilityOK_ = held && keystrokesTrusted_;
     changed(Property::accessibilityOK);
 }
 

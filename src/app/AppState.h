@@ -75,7 +75,11 @@ class AppState : public std::enable_shared_from_this<AppState> {
     const std::string& status() const { return status_; }
     bool isBusy() const { return isBusy_; }
     bool isRecording() const { return isRecording_; }
+    // Whether the global shortcut works and pasting can send its keystroke.
     bool accessibilityOK() const { return accessibilityOK_; }
+    // Pasting could work but the combination is held by another program (the grab was refused,
+    // at start or after a keyboard-map change): the user has to free it, not fix the session.
+    bool hotkeyTaken() const { return keystrokesTrusted_ && !hotkeyHeld_; }
     bool liveActive() const { return liveActive_; }
     const std::string& liveSourceLanguage() const { return liveSourceLanguage_; }
     bool liveSpeak() const { return liveSpeak_; }
@@ -121,6 +125,7 @@ class AppState : public std::enable_shared_from_this<AppState> {
     explicit AppState(AppServices services);
     void construct();
     void wireHotkey();
+    void setHotkeyHeld(bool held);
     void wireLiveTranslator();
 
     void setStatus(std::string text);
@@ -154,6 +159,8 @@ class AppState : public std::enable_shared_from_this<AppState> {
     bool isBusy_ = false;
     bool isRecording_ = false;
     bool accessibilityOK_ = false;
+    bool keystrokesTrusted_ = false;
+    bool hotkeyHeld_ = false;
     bool liveActive_ = false;
     std::string liveSourceLanguage_ = "en";
     bool liveSpeak_ = true;

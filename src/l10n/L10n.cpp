@@ -59,6 +59,16 @@ const Table& table() {
           "the XTest extension.",
           "⚠️ El atajo global y el pegado automático necesitan una sesión X11 (XWayland en "
           "Wayland) con la extensión XTest."}},
+        {"hotkey.taken",
+         {"⚠️ Outro programa já usa Ctrl + Alt + D, então o atalho global não funciona. "
+          "Libere o atalho nesse programa (ou nas configurações de teclado do sistema) e "
+          "reinicie o Quenda, ou associe uma tecla sua ao comando quenda --toggle.",
+          "⚠️ Another program already uses Ctrl + Alt + D, so the global shortcut does not "
+          "work. Free it in that program (or in the system's keyboard settings) and restart "
+          "Quenda, or bind a key of your own to the command quenda --toggle.",
+          "⚠️ Otro programa ya usa Ctrl + Alt + D, así que el atajo global no funciona. "
+          "Libéralo en ese programa (o en los ajustes de teclado del sistema) y reinicia "
+          "Quenda, o asigna una tecla propia al comando quenda --toggle."}},
         {"live.title",
          {"Tradução ao vivo (vídeos e aulas)", "Live translation (videos & lectures)",
           "Traducción en vivo (vídeos y clases)"}},

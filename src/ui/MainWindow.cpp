@@ -81,6 +81,9 @@ MainWindow::MainWindow(AppState& state, Pasteboard& pasteboard, QWidget* parent)
     scroll->setWidget(content);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // Not a tab stop of its own: Tab goes from control to control, and the area scrolls to
+    // the control that takes the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setCentralWidget(scroll);
 

@@ -58,7 +58,7 @@ void ShortcutPanel::refresh() {
     recording_->setText(QStringLiteral("● ") + l10n("hotkey.recording"));
     recording_->setVisible(state_.isRecording());
     hint_->setText(l10n("hotkey.hint"));
-    warning_->setText(l10n("accessibility.warning"));
+    warning_->setText(l10n(state_.hotkeyTaken() ? "hotkey.taken" : "accessibility.warning"));
     warning_->setVisible(!state_.accessibilityOK());
 }
 

@@ -43,6 +43,7 @@ TEST_F(AppStateTest, StoredSettingsAndTextsAreLoadedAndNothingIsDestroyed) {
     EXPECT_FALSE(state->cleanWithLLM());
     EXPECT_EQ(defaults_->text("cleanWithLLM"), "sim");
     EXPECT_FALSE(state->accessibilityOK());
+    EXPECT_TRUE(state->hotkeyTaken());
     EXPECT_EQ(state->lastTranscription(), "texto antigo");
     EXPECT_EQ(savedText(), "texto antigo");
 
@@ -65,6 +66,7 @@ TEST_F(AppStateTest, ChoicesAreStoredAndTheLanguageResetsTheStatus) {
     devices_.grab(false);  // a layout change took the combination away
     queue_.drain();
     EXPECT_FALSE(state->accessibilityOK());
+    EXPECT_TRUE(state->hotkeyTaken());
     devices_.grab(true);
     queue_.drain();
     EXPECT_TRUE(state->accessibilityOK());
@@ -201,6 +203,8 @@ TEST_F(AppStateTest, EveryDictationEndsWithItsStatusesInOrder) {
         devices_.keystrokesTrusted = c.trusted;
         devices_.amplitude = c.amplitude;
         auto state = makeState();
+        EXPECT_EQ(state->accessibilityOK(), c.trusted) << "no keystrokes, no working shortcut";
+        EXPECT_FALSE(state->hotkeyTaken());
         state->setModelID("base");
         state->setCleanWithLLM(c.clean);
         statuses_.clear();

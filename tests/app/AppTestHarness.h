@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "platform/InMemoryDefaults.h"
 #include "platform/PlatformError.h"
 #include "platform/WavHeader.h"
+#include "support/TestSupport.h"
 
 namespace quenda::test {
 
@@ -120,6 +122,7 @@ class AppHarness {
         serveModels();
     }
     virtual ~AppHarness() {
+        stallDownloads_ = false;
         state_.reset();
         for (auto& job : jobs_)
             job.join();
@@ -247,13 +250,27 @@ class AppHarness {
     std::shared_ptr<AppState> state_;
 
   private:
-    // Serves "/<file>" for model downloads: the body of the file named in `servedModel_`.
+    // Serves "/<file>" for model downloads: the body of the file named in `servedModel_`. While
+    // `stallDownloads_` is set, a megabyte is announced and the answer stops after 40 % of it.
     void serveModels() {
         server_.Get(R"(/(.*))", [this](const httplib::Request& request, httplib::Response& out) {
             if (request.matches[1] != servedModel_)
                 out.status = 404;
-            else
+            else if (!stallDownloads_)
                 out.set_content("fake-ggml-model\ntext baixado\n", "application/octet-stream");
+            else
+                out.set_content_provider(1 << 20, "application/octet-stream",
+                                         [this](size_t offset, size_t, httplib::DataSink& sink) {
+                                             if (offset > 0) {
+                                                 // Until the test or the downloader gives up (a
+                                                 // closed connection makes the write below fail).
+                                                 test::waitUntil([&] { return !stallDownloads_; },
+                                                                 std::chrono::seconds(10));
+                                                 return false;
+                                             }
+                                             const std::string part(400 << 10, '\0');
+                                             return sink.write(part.data(), part.size());
+                                         });
         });
         port_ = server_.bind_to_any_port("127.0.0.1");
         serverLoop_ = std::thread([this] { server_.listen_after_bind(); });
@@ -264,6 +281,7 @@ class AppHarness {
 
   public:
     std::string servedModel_ = "ggml-base.bin";
+    std::atomic<bool> stallDownloads_ = false;
 };
 
 }  // namespace quenda::test

@@ -66,6 +66,19 @@ class MainWindowTest : public ::testing::Test, public test::AppHarness {
                 texts << combo->itemText(i);
         return texts;
     }
+    // Every control the keyboard reaches tells a screen reader what it is, in the current
+    // language (a button by its text, anything else by its accessible name).
+    void expectEveryControlNamed() {
+        for (auto* widget : window_->findChildren<QWidget*>()) {
+            if (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(window_.get()))
+                continue;
+            auto* asButton = qobject_cast<QAbstractButton*>(widget);
+            const QString name = asButton && widget->accessibleName().isEmpty()
+                                     ? asButton->text()
+                                     : widget->accessibleName();
+            EXPECT_FALSE(name.trimmed().isEmpty()) << widget->metaObject()->className();
+        }
+    }
     void screenshot(const std::string& name) {
         settle();
         fs::create_directories(QUENDA_SCREENSHOT_DIR);
@@ -184,6 +197,15 @@ TEST_F(MainWindowTest, ScreenshotsInEveryLanguage) {
         L10n::setCurrent(language);
         open();
         screenshot("model-missing-" + suffix);
+        expectEveryControlNamed();
+        stallDownloads_ = true;
+        servedModel_ = TranscriptionEngine::modelInfo(state_->modelID())->file;
+        state_->downloadCurrentModel();
+        ASSERT_TRUE(runUntil([&] { return state_->downloader().progress() > 0.2; }));
+        screenshot("downloading-" + suffix);
+        state_->cancelDownload();
+        stallDownloads_ = false;
+        ASSERT_TRUE(runUntil([&] { return !state_->downloader().isDownloading(); }));
         installModel("ggml-base.bin", {"text Bom dia, este é um texto ditado."});
         state_->setModelID("base");
         press();
@@ -199,6 +221,14 @@ TEST_F(MainWindowTest, ScreenshotsInEveryLanguage) {
         screenshot("live-" + suffix);
         state_->toggleLiveTranslation();
         fs::remove(dir_ / "models/ggml-base.bin");
+
+        window_.reset();
+        state_.reset();
+        devices_.hotkeyInstalls = false;  // another program holds the combination
+        open();
+        screenshot("shortcut-taken-" + suffix);
+        EXPECT_TRUE(visibleTexts().contains(QString::fromStdString(L10n::t("hotkey.taken"))));
+        devices_.hotkeyInstalls = true;
     }
 }
 

@@ -12,6 +12,7 @@ namespace {
 
 constexpr std::string_view kModelKey = "modelID";
 constexpr std::string_view kCleanKey = "cleanWithLLM";
+constexpr std::string_view kFastKey = "fastMode";
 
 }  // namespace
 
@@ -43,6 +44,8 @@ void AppState::construct() {
         modelID_ = *stored;
     if (auto stored = services_.defaults->boolean(kCleanKey))
         cleanWithLLM_ = *stored;
+    if (auto stored = services_.defaults->boolean(kFastKey))
+        fastMode_ = *stored;
 
     // A file that is there but not readable as text is kept aside, never overwritten.
     LastTranscriptionFile::setAsideUnreadable();
@@ -168,6 +171,12 @@ void AppState::setCleanWithLLM(bool on) {
     cleanWithLLM_ = on;
     services_.defaults->setBoolean(kCleanKey, on);
     changed(Property::cleanWithLLM);
+}
+
+void AppState::setFastMode(bool on) {
+    fastMode_ = on;
+    services_.defaults->setBoolean(kFastKey, on);
+    changed(Property::fastMode);
 }
 
 void AppState::setLiveSourceLanguage(const std::string& code) {

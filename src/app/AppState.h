@@ -30,6 +30,7 @@ class AppState : public std::enable_shared_from_this<AppState> {
         uiLanguage,
         modelID,
         cleanWithLLM,
+        fastMode,
         lastTranscription,
         summary,
         status,
@@ -70,6 +71,9 @@ class AppState : public std::enable_shared_from_this<AppState> {
     AppLanguage uiLanguage() const { return uiLanguage_; }
     const std::string& modelID() const { return modelID_; }
     bool cleanWithLLM() const { return cleanWithLLM_; }
+    // Dictations and files transcribed with the speech model's window sized to the audio:
+    // faster, possibly less accurate.
+    bool fastMode() const { return fastMode_; }
     const std::string& lastTranscription() const { return lastTranscription_; }
     const std::string& summary() const { return summary_; }
     const std::string& status() const { return status_; }
@@ -95,6 +99,7 @@ class AppState : public std::enable_shared_from_this<AppState> {
     // runs: the running translation and dictation share one server for one model.
     bool setModelID(const std::string& id);
     void setCleanWithLLM(bool on);
+    void setFastMode(bool on);
     void setLiveSourceLanguage(const std::string& code);
     void setLiveSpeak(bool on);
     void setLiveMuteOriginal(bool on);
@@ -153,6 +158,7 @@ class AppState : public std::enable_shared_from_this<AppState> {
     AppLanguage uiLanguage_ = AppLanguage::pt;
     std::string modelID_ = defaultModelID;
     bool cleanWithLLM_ = false;
+    bool fastMode_ = false;
     std::string lastTranscription_;
     std::string summary_;
     std::string status_;

@@ -72,7 +72,7 @@ void AppState::startJob(DictationInput input, bool pasteResult) {
 
     // The job holds what it needs by value and the state only weakly, and reaches the state
     // only through the main queue: the state is never kept alive, or destroyed, by a job.
-    const DictationSettings settings{modelID_, cleanWithLLM_};
+    const DictationSettings settings{modelID_, cleanWithLLM_, fastMode_};
     const auto post = mainQueuePoster();
     DictationProgress progress;
     progress.cleaningStarted = [post] {

@@ -54,7 +54,7 @@ bool hasSound(std::string_view samples) {
 
 // The transcript of the input, or nothing when a recording of ours holds no sound.
 std::optional<std::string> transcribe(const DictationInput& input, const std::string& modelID,
-                                      TranscriptionEngine& engine) {
+                                      bool fast, TranscriptionEngine& engine) {
     if (input.isRecording()) {
         // Our recordings are already in the engine's format: they go to the server as they
         // are, without a conversion.
@@ -63,11 +63,12 @@ std::optional<std::string> transcribe(const DictationInput& input, const std::st
             if (wav && wav->isEngineFormat()) {
                 if (!hasSound(std::string_view(*bytes).substr(wav->dataOffset, wav->dataBytes)))
                     return std::nullopt;
-                return engine.transcribeWavData(*bytes, modelID, kLanguage);
+                return engine.transcribeWavData(*bytes, modelID, kLanguage, {fast, true});
             }
         }
     }
-    return engine.transcribe(input.file, modelID, kLanguage);
+    // A chosen file's level is not measured here: the engine judges it by its length.
+    return engine.transcribe(input.file, modelID, kLanguage, {fast, std::nullopt});
 }
 
 }  // namespace
@@ -86,7 +87,7 @@ DictationOutcome runDictationJob(const DictationInput& input, const DictationSet
     using Kind = DictationOutcome::Kind;
     std::string transcript;
     try {
-        auto text = transcribe(input, settings.modelID, engine);
+        auto text = transcribe(input, settings.modelID, settings.fastMode, engine);
         if (!text)
             return {Kind::nothingHeard, {}};
         transcript = std::move(*text);

@@ -27,6 +27,8 @@ struct DictationInput {
 struct DictationSettings {
     std::string modelID;
     bool cleanWithLLM = false;
+    // The speech model's window sized to the audio (see TranscriptionOptions::fast).
+    bool fastMode = false;
 };
 
 // How a job ended.

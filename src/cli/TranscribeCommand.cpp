@@ -1,5 +1,7 @@
-// "transcribe <file> [--model <id>] [--clean]": one audio file to text, optionally cleaned by
-// the language model, saved as the last transcription and printed.
+// "transcribe <file> [--model <id>] [--clean] [--fast]": one audio file to text, optionally
+// cleaned by the language model, saved as the last transcription and printed. --fast sizes the
+// speech model's window to a short file (faster, possibly less accurate); the usage line does
+// not name it.
 
 #include <filesystem>
 #include <optional>
@@ -23,6 +25,7 @@ constexpr std::chrono::seconds kCleanupTimeout{600};
 struct TranscribeOptions {
     std::string modelID = kDefaultModel;
     bool clean = false;
+    bool fast = false;
     std::optional<std::string> path;
 };
 
@@ -39,6 +42,8 @@ TranscribeOptions parseOptions(const std::vector<std::string>& args) {
             options.modelID = args[i];
         } else if (args[i] == "--clean") {
             options.clean = true;
+        } else if (args[i] == "--fast") {
+            options.fast = true;
         } else {
             options.path = args[i];
         }
@@ -65,7 +70,9 @@ std::string runTranscribeCommand(const std::vector<std::string>& args) {
     TranscriptionEngine engine;
     std::string text;
     try {
-        text = engine.transcribe(location, options.modelID, kLanguage);
+        TranscriptionOptions how;
+        how.fast = options.fast;
+        text = engine.transcribe(location, options.modelID, kLanguage, how);
         if (options.clean)
             text = OllamaClient::generate(Prompts::cleanup, text, kCleanupTimeout);
     } catch (const std::exception& failure) {

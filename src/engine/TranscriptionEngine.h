@@ -55,6 +55,19 @@ struct ConverterSettings {
     std::function<std::optional<std::filesystem::path>()> findFFmpeg;
 };
 
+// How one transcription is asked for.
+struct TranscriptionOptions {
+    // Fast mode: audio shorter than the model's 30-second window is encoded in a window sized
+    // to it (the request's "audio_ctx"), which is several times faster and may be less
+    // accurate. An answer that looks like that window's known failure (a repeated phrase, text
+    // running on to the decoder's limit, nothing for audio with sound) is asked for once more
+    // with the full window, and that answer is the one returned.
+    bool fast = false;
+    // Whether the audio is louder than silence, when the caller measured it (see
+    // shortwindow::looksLikeFailure).
+    std::optional<bool> hasSound;
+};
+
 // The speech-to-text engine. The static side is the model catalog and where model files live;
 // an instance owns at most one whisper.cpp server process, started for one model and kept
 // running while that model is wanted. Every start and stop runs on the serial queue
@@ -120,11 +133,12 @@ class TranscriptionEngine {
     // removed on every way out; the input is only read. Throws EngineError, the converter's
     // ProcessLaunchError, or a std::filesystem::filesystem_error.
     std::string transcribe(const std::filesystem::path& file, std::string_view modelID,
-                           std::string_view language);
+                           std::string_view language, const TranscriptionOptions& options = {});
 
     // The same for a complete WAV file in memory (16 kHz mono 16-bit), sent unchanged.
     std::string transcribeWavData(std::string_view wavData, std::string_view modelID,
-                                  std::string_view language);
+                                  std::string_view language,
+                                  const TranscriptionOptions& options = {});
 
     // ---- audio normalisation (no instance needed)
 
@@ -150,7 +164,8 @@ class TranscriptionEngine {
     void stopServerLocked();
     static void runFFmpeg(const std::filesystem::path& ffmpeg, const std::filesystem::path& input,
                           const std::filesystem::path& output);
-    std::string postInference(std::string_view wavData, std::string_view language);
+    std::string postInference(std::string_view wavData, std::string_view language,
+                              std::optional<int> audioContext);
     std::string sendInference(const MultipartBody& body);
 
     const ServerSettings settings_;

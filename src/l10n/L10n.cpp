@@ -37,6 +37,11 @@ const Table& table() {
         {"clean.toggle",
          {"Limpar texto com llama3.1 (Ollama)", "Clean text with llama3.1 (Ollama)",
           "Limpiar texto con llama3.1 (Ollama)"}},
+        {"fast.toggle", {"Modo rápido", "Fast mode", "Modo rápido"}},
+        {"fast.help",
+         {"Transcreve falas curtas mais rápido, mas pode ser menos preciso.",
+          "Transcribes short speech faster, but may be less accurate.",
+          "Transcribe las frases cortas más rápido, pero puede ser menos preciso."}},
         {"hotkey.label", {"Segurar para falar:", "Hold to talk:", "Mantén para hablar:"}},
         // Linux wording: the push-to-talk keys are Ctrl + Alt + D here.
         {"hotkey.keys", {"(Ctrl + Alt + D)", "(Ctrl + Alt + D)", "(Ctrl + Alt + D)"}},

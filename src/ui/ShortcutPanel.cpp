@@ -14,6 +14,7 @@ ShortcutPanel::ShortcutPanel(AppState& state, QWidget* parent)
     : QWidget(parent),
       state_(state),
       clean_(new QCheckBox(this)),
+      fast_(new QCheckBox(this)),
       label_(new QLabel(this)),
       keycap_(new QLabel(QString::fromStdString(Hotkey::pushToTalk().display()), this)),
       keys_(new QLabel(this)),
@@ -31,6 +32,11 @@ ShortcutPanel::ShortcutPanel(AppState& state, QWidget* parent)
     style::caption(*warning_, false);
     warning_->setStyleSheet(QStringLiteral("color: #c93400;"));
 
+    auto* toggles = new QHBoxLayout;
+    toggles->setSpacing(24);
+    toggles->addWidget(clean_);
+    toggles->addWidget(fast_);
+    toggles->addStretch();
     auto* row = new QHBoxLayout;
     row->addWidget(label_);
     row->addWidget(keycap_);
@@ -40,11 +46,12 @@ ShortcutPanel::ShortcutPanel(AppState& state, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(14);
-    layout->addWidget(clean_);
+    layout->addLayout(toggles);
     layout->addLayout(row);
     layout->addWidget(hint_);
     layout->addWidget(warning_);
     connect(clean_, &QCheckBox::clicked, this, [this](bool on) { state_.setCleanWithLLM(on); });
+    connect(fast_, &QCheckBox::clicked, this, [this](bool on) { state_.setFastMode(on); });
     refresh();
 }
 
@@ -52,6 +59,11 @@ void ShortcutPanel::refresh() {
     const QSignalBlocker block(clean_);
     clean_->setText(l10n("clean.toggle"));
     clean_->setChecked(state_.cleanWithLLM());
+    const QSignalBlocker blockFast(fast_);
+    fast_->setText(l10n("fast.toggle"));
+    fast_->setToolTip(l10n("fast.help"));
+    fast_->setAccessibleDescription(l10n("fast.help"));
+    fast_->setChecked(state_.fastMode());
     label_->setText(l10n("hotkey.label"));
     keys_->setText(l10n("hotkey.keys"));
     keycap_->setAccessibleName(l10n("hotkey.label") + QLatin1Char(' ') + keycap_->text());

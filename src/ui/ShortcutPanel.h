@@ -9,8 +9,9 @@ class QLabel;
 
 namespace quenda::ui {
 
-// The clean-up switch and the push-to-talk shortcut: its keys, whether it is recording, how to
-// use it, and a warning when the shortcut or the paste cannot work on this desktop.
+// The clean-up and fast-mode switches and the push-to-talk shortcut: its keys, whether it is
+// recording, how to use it, and a warning when the shortcut or the paste cannot work on this
+// desktop.
 class ShortcutPanel final : public QWidget {
     Q_OBJECT
   public:
@@ -20,6 +21,7 @@ class ShortcutPanel final : public QWidget {
   private:
     AppState& state_;
     QCheckBox* clean_;
+    QCheckBox* fast_;
     QLabel* label_;
     QLabel* keycap_;
     QLabel* keys_;

@@ -22,6 +22,7 @@ TEST_F(AppStateTest, AFirstStartHasTheDefaultsAndAnEmptySavedText) {
     auto state = makeState();
     EXPECT_EQ(state->modelID(), "large-v3-turbo");
     EXPECT_FALSE(state->cleanWithLLM());
+    EXPECT_FALSE(state->fastMode());
     EXPECT_FALSE(state->modelInstalled());
     EXPECT_TRUE(state->accessibilityOK());
     EXPECT_EQ(state->status(), "Pronto");
@@ -34,6 +35,7 @@ TEST_F(AppStateTest, AFirstStartHasTheDefaultsAndAnEmptySavedText) {
 TEST_F(AppStateTest, StoredSettingsAndTextsAreLoadedAndNothingIsDestroyed) {
     defaults_->setText("modelID", "base");
     defaults_->setText("cleanWithLLM", "sim");  // not a boolean: counts as absent
+    defaults_->setBoolean("fastMode", true);
     installModel("ggml-base.bin", {});
     test::writeFile(dir_ / "data/Brevimo/ultima_transcricao.txt", "texto antigo");
     devices_.hotkeyInstalls = false;
@@ -42,6 +44,7 @@ TEST_F(AppStateTest, StoredSettingsAndTextsAreLoadedAndNothingIsDestroyed) {
     EXPECT_TRUE(state->modelInstalled());
     EXPECT_FALSE(state->cleanWithLLM());
     EXPECT_EQ(defaults_->text("cleanWithLLM"), "sim");
+    EXPECT_TRUE(state->fastMode());
     EXPECT_FALSE(state->accessibilityOK());
     EXPECT_TRUE(state->hotkeyTaken());
     EXPECT_EQ(state->lastTranscription(), "texto antigo");
@@ -82,6 +85,8 @@ TEST_F(AppStateTest, ChoicesAreStoredAndTheLanguageResetsTheStatus) {
 
     state->setCleanWithLLM(false);  // the same value is still written
     EXPECT_EQ(defaults_->boolean("cleanWithLLM"), false);
+    state->setFastMode(true);
+    EXPECT_EQ(defaults_->boolean("fastMode"), true);
 
     state->copyLast();
     state->setUiLanguage(AppLanguage::es);
@@ -236,6 +241,7 @@ TEST_F(AppStateTest, ADictationReleasedDuringAnotherJobRunsAfterIt) {
     installModel("ggml-base.bin", {"text Do arquivo", "text_2 Do ditado"});
     auto state = makeState();
     state->setModelID("base");
+    state->setFastMode(true);
     press();
     ASSERT_TRUE(state->isRecording());
     test::makeTone(dir_ / "arquivo.wav", 0.5, 16000, 1);
@@ -255,6 +261,11 @@ TEST_F(AppStateTest, ADictationReleasedDuringAnotherJobRunsAfterIt) {
     EXPECT_EQ(state->status(), L10n::t("status.pasted"));
     EXPECT_EQ(devices_.pastes, 1);
     EXPECT_TRUE(fs::exists(dir_ / "arquivo.wav")) << "a chosen file is never touched";
+    // Both went in fast mode: half a second is a window of 25 frames and the margin.
+    std::vector<std::string> windows;
+    for (const auto& request : test::readRecord(dir_ / "whisper.jsonl", "path", "/inference"))
+        windows.push_back(request["parts"][3].value("value", ""));
+    EXPECT_EQ(windows, std::vector<std::string>(2, "153"));
 }
 
 TEST_F(AppStateTest, TheRecorderNeverLeavesTheHotkeyStuck) {

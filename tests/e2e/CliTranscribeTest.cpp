@@ -93,11 +93,14 @@ TEST_F(CliTranscribeTest, TranscribesSavesPrintsAndStopsTheServerWithOptionsInAn
     test::makeTone(ogg, 2.5);
     expectOutput({"transcribe", "--model", "base", mp3_.string(), ogg}, "base\n");
     expectOutput({"transcribe", mp3_.string(), "--model", "base", ogg}, "base\n");
-    expectOutput({"transcribe", mp3_.string(), ogg, "--model", "base"}, "base\n");
+    expectOutput({"transcribe", mp3_.string(), ogg, "--fast", "--model", "base"}, "base\n");
     auto requests = test::readRecord(record_, "path", "/inference");
     ASSERT_EQ(requests.size(), 4u);
-    for (size_t i = 1; i < 4; ++i)
+    for (size_t i = 1; i < 4; ++i) {
         EXPECT_NEAR(requests[i]["wav"]["seconds"].get<double>(), 2.5, 0.05);
+        // Only --fast adds the audio window (the engine's tests check its value).
+        EXPECT_EQ(requests[i]["parts"][3]["name"], i == 3 ? "audio_ctx" : "file");
+    }
     // (Names that look like options: "--verbose" below is taken as a file, and the engine's
     // tests convert relative names with dashes, spaces and accents.)
     expectCleanExit();

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <regex>
 #include <thread>
 
@@ -17,6 +18,7 @@
 #include "TestAudio.h"
 #include "WavInfo.h"
 #include "engine/MultipartBody.h"
+#include "engine/ShortWindow.h"
 #include "engine/TranscriptionEngine.h"
 #include "platform/LoopbackPorts.h"
 #include "platform/Text.h"
@@ -193,9 +195,13 @@ TEST_F(Transcription, AFileArrivesAsThePromisedMultipartRequestAndComesBackAsOne
     EXPECT_EQ(speech->transcribeWavData(wav, "base", "en"), "um dois três");
     EXPECT_EQ(readFile(dir_ / "received/inference-2.wav"), wav);
     EXPECT_EQ(readFile(dir_ / "received/inference-3.wav"), wav);
+    // Fast mode: the same two requests.
+    EXPECT_EQ(speech->transcribe(input, "base", "pt", {true, std::nullopt}), "um dois três");
+    EXPECT_EQ(speech->transcribeWavData(wav, "base", "en", {true, std::nullopt}), "um dois três");
+    EXPECT_EQ(leftovers(), 0u);
 
     auto requests = test::readRecord(dir_ / "whisper.jsonl", "path", "/inference");
-    ASSERT_EQ(requests.size(), 3u);
+    ASSERT_EQ(requests.size(), 5u);
     // (The body's bytes around the parts: see MultipartBodyTest.)
     for (const auto& request : requests) {
         EXPECT_TRUE(std::regex_match(request["content_type"].get<std::string>(),
@@ -212,8 +218,111 @@ TEST_F(Transcription, AFileArrivesAsThePromisedMultipartRequestAndComesBackAsOne
     EXPECT_EQ(parts[3]["name"], "file");
     EXPECT_EQ(parts[3]["filename"], "audio.wav");
     EXPECT_EQ(parts[3]["content_type"], "audio/wav");
-    EXPECT_NEAR(requests[0]["wav"]["seconds"].get<double>(), test::wavSeconds(speech_), 0.1);
+    const double seconds = requests[0]["wav"]["seconds"].get<double>();
+    EXPECT_NEAR(seconds, test::wavSeconds(speech_), 0.1);
     EXPECT_EQ(requests[1]["parts"][2]["value"], "en");
+
+    // A fast request is the plain one with the window, in frames (50 a second, rounded up,
+    // and a margin of 128), before the audio: 1.5 s make 75 frames.
+    const auto fileWindow = std::to_string(128 + static_cast<int>(std::ceil(seconds * 50)));
+    for (const auto& [plain, fast, window] :
+         {std::tuple{0, 3, fileWindow}, std::tuple{1, 4, "203"s}}) {
+        SCOPED_TRACE(window);
+        auto fastParts = requests[fast]["parts"];
+        ASSERT_EQ(fastParts.size(), 5u);
+        EXPECT_EQ(fastParts[3],
+                  (nlohmann::json{{"name", "audio_ctx"}, {"size", 3}, {"value", window}}));
+        fastParts.erase(3);
+        EXPECT_EQ(fastParts, requests[plain]["parts"]);
+        EXPECT_EQ(readFile(dir_ / ("received/inference-" + std::to_string(fast + 1) + ".wav")),
+                  readFile(dir_ / ("received/inference-" + std::to_string(plain + 1) + ".wav")));
+    }
+}
+
+TEST(ShortWindow, IsTheAudioInFramesWithAMarginBelowTheFullWindowOnly) {
+    const std::tuple<uint64_t, uint32_t, std::optional<int>> cases[] = {
+        {1, 16000, 129},
+        {320, 16000, 129},
+        {321, 16000, 130},
+        {80000, 16000, 378},
+        {22050 * 5, 22050, 378},
+        {16000 * 27, 16000, 1478},
+        {16000 * 28, 16000, 1500},  // capped at the full window
+        {16000 * 30 - 1, 16000, 1500},
+        {16000 * 30, 16000, std::nullopt},
+        {16000 * 60, 16000, std::nullopt},
+        {100, 0, std::nullopt},
+    };
+    for (const auto& [samples, rate, window] : cases)
+        EXPECT_EQ(shortwindow::audioContext(samples, rate), window) << samples << " at " << rate;
+}
+
+TEST(ShortWindow, FailuresAreLoopsRunawaysAndSilenceAnswersForSound) {
+    std::string loop = "Então eu disse que";
+    for (int i = 0; i < 2; ++i)
+        loop += " não sei, Não sei.";
+    std::string words = "palavra0", cedillas;  // 179 characters without a repetition; 54 "ç"
+    for (int i = 1; i < 19; ++i)
+        words += " palavra" + std::to_string(i);
+    for (int i = 0; i < 54; ++i)
+        cedillas += "ç";
+    const std::tuple<std::string, double, std::optional<bool>, bool> cases[] = {
+        {"Bom dia a todos.", 2, true, false},
+        {"", 2, true, true},
+        {"  ", 2, false, false},
+        {"", 1.0, std::nullopt, true},  // unmeasured: sound from one second on
+        {"", 0.9, std::nullopt, false},
+        {loop, 5, true, true},                                             // 2 words, 4 times
+        {"sim, sim, sim, sim, sim, sim, sim.", 5, true, false},            // 1 word, 7 times
+        {"sim sim sim sim sim sim sim sim", 5, true, true},                // ... 8 times
+        {"não sei não sei não sei e depois outra coisa", 5, true, false},  // not at the end
+        {words, 5.1, true, true},  // more than 25 characters a second and 50
+        {words, 5.2, true, false},
+        {cedillas, 0.2, true, false},  // characters, not bytes
+    };
+    for (const auto& [text, seconds, sound, failure] : cases)
+        EXPECT_EQ(shortwindow::looksLikeFailure(text, seconds, sound), failure) << text;
+}
+
+TEST_F(Transcription, AFastAnswerThatLooksFailedIsAskedOnceMoreWithTheFullWindow) {
+    std::string loop = "ok";
+    for (int i = 0; i < 8; ++i)
+        loop += " de novo";
+    const std::string runaway(200, 'a');
+    struct Case {
+        const char* name;
+        double seconds;
+        TranscriptionOptions options;
+        std::vector<std::string> directives;
+        std::vector<std::string> windows;  // each request's audio_ctx ("": none)
+        std::string text;
+    };
+    const Case cases[] = {
+        {"a loop", 1.5, {true, true}, {"text_1 " + loop, "text_2 certo"}, {"203", ""}, "certo"},
+        {"a runaway, and the second answer is kept as it is",
+         1.5,
+         {true, true},
+         {"text " + runaway},
+         {"203", ""},
+         runaway},
+        {"nothing for silence", 1.5, {true, false}, {"text  "}, {"203"}, ""},
+        {"the window's length", 30, {true, true}, {"text " + loop}, {""}, loop},
+        {"not fast", 1.5, {false, true}, {"text " + loop}, {""}, loop},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(dir_ / "whisper.jsonl");
+        auto speech = engine(c.directives);
+        EXPECT_EQ(speech->transcribeWavData(tone(c.seconds), "base", "pt", c.options), c.text);
+        std::vector<std::string> windows;
+        for (const auto& request : test::readRecord(dir_ / "whisper.jsonl", "path", "/inference")) {
+            windows.emplace_back();
+            for (const auto& part : request["parts"])
+                if (part["name"] == "audio_ctx")
+                    windows.back() = part["value"].get<std::string>();
+        }
+        EXPECT_EQ(windows, c.windows);
+    }
 }
 
 TEST_F(Transcription, EveryKindOfAnswerEndsInTextOrAClearFailure) {

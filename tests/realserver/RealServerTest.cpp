@@ -1,7 +1,7 @@
 // The engine against the real whisper.cpp server (random-weights tiny model): what the
 // stand-in server cannot show — that the real program accepts Quenda's arguments, probe and
-// multipart request, refuses a damaged model in the way the engine reports, and is gone after
-// every path.
+// multipart request (also with fast mode's audio window), refuses a damaged model in the way
+// the engine reports, and is gone after every path.
 
 #include <gtest/gtest.h>
 
@@ -79,6 +79,9 @@ TEST_F(RealServer, StartsWithQuendasArgumentsAndAnswersRecordingsAndConvertedFil
         // gibberish, so only its arrival is checked.
         EXPECT_NO_THROW(engine.transcribeWavData(recording, "base", "pt"));
         EXPECT_NO_THROW(engine.transcribe(dir_ / "file.mp3", "base", "pt"));
+        // Fast mode's window sized to the audio: a refused request (or one the server cannot
+        // run) throws before any second request with the full window would be made.
+        EXPECT_NO_THROW(engine.transcribeWavData(recording, "base", "pt", {true, std::nullopt}));
         engine.stopServer();
         expectNoServerLeft();
     }

@@ -6,21 +6,12 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSystemTrayIcon>
-#include <chrono>
 
 #include "l10n/L10n.h"
 
 namespace quenda::ui {
 
 namespace {
-
-using namespace std::chrono_literals;
-
-// While there is no tray: a try every second for a minute (a session's start-up).
-constexpr auto kRetryInterval = 1s;
-constexpr int kRetries = 60;
-// While the icon is shown: how often to check that the tray is still there.
-constexpr auto kWatchInterval = 3s;
 
 QString text(const char* key) {
     return QString::fromStdString(L10n::t(key));
@@ -87,10 +78,9 @@ TrayIcon::TrayIcon(QObject* parent)
                     emit showHideRequested();
             });
     retranslate();
-
-    connect(&trayCheck_, &QTimer::timeout, this, &TrayIcon::checkTray);
-    retriesLeft_ = kRetries;
-    checkTray();
+    // Shown at once when there is a tray; Qt docks it when one appears later (a session still
+    // starting, a panel restarting) and takes it back when the tray goes.
+    icon_->setVisible(true);
 }
 
 TrayIcon::~TrayIcon() {
@@ -99,7 +89,7 @@ TrayIcon::~TrayIcon() {
 }
 
 bool TrayIcon::isVisible() const {
-    return visible_;
+    return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void TrayIcon::setMode(Mode mode) {
@@ -135,24 +125,6 @@ void TrayIcon::retranslate() {
             icon_->setToolTip(text("tray.transcribing"));
             break;
     }
-}
-
-void TrayIcon::checkTray() {
-    const bool available = QSystemTrayIcon::isSystemTrayAvailable();
-    if (available != visible_) {
-        setVisible(available);
-        retriesLeft_ = kRetries;  // a tray that goes away gets the full retry time again
-    } else if (!available && --retriesLeft_ < 0) {
-        trayCheck_.stop();  // no tray in this session: the application goes on without one
-        return;
-    }
-    trayCheck_.start(visible_ ? kWatchInterval : kRetryInterval);
-}
-
-void TrayIcon::setVisible(bool visible) {
-    visible_ = visible;
-    icon_->setVisible(visible);
-    emit visibilityChanged(visible);
 }
 
 }  // namespace quenda::ui

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QTimer>
 #include <memory>
 
 class QAction;
@@ -14,10 +13,9 @@ namespace quenda::ui {
 // start or stop live translation, quit. A left click asks to show or hide the window. What the
 // items do is the owner's business: they leave as signals.
 //
-// At login the tray often comes up after the applications that start with the session, so while
-// there is none the icon is retried every second for a minute; once shown, the tray is watched
-// and a tray that goes away (a panel restarting) is retried again the same way. The owner asks
-// isVisible() (say, before a closed window quits the application) or follows visibilityChanged.
+// At login the tray often comes up after the applications that start with the session: the icon
+// is docked whenever a tray appears, with no polling. The owner asks isVisible() when it needs
+// to know (say, before a closed window quits the application).
 class TrayIcon final : public QObject {
     Q_OBJECT
   public:
@@ -27,8 +25,7 @@ class TrayIcon final : public QObject {
     explicit TrayIcon(QObject* parent = nullptr);
     ~TrayIcon() override;
 
-    // Shows the icon when the desktop has a tray; while it has none yet (a session still
-    // starting), retries for a while. False until an icon is visible.
+    // Whether the desktop has a tray now, so the icon is in it.
     bool isVisible() const;
     void setMode(Mode mode);          // the icon drawn for idle / recording (red) / transcribing
     void setLiveActive(bool active);  // the live-translation item reads start or stop
@@ -39,23 +36,16 @@ class TrayIcon final : public QObject {
     void showHideRequested();
     void liveToggleRequested();
     void quitRequested();
-    void visibilityChanged(bool visible);  // a tray appeared (or went away)
 
   private:
-    void checkTray();
-    void setVisible(bool visible);
-
     std::unique_ptr<QMenu> menu_;  // a widget, so not a child of this object; outlives icon_
     QSystemTrayIcon* icon_ = nullptr;
     QAction* showHide_ = nullptr;
     QAction* live_ = nullptr;
     QAction* quit_ = nullptr;
-    QTimer trayCheck_;
-    int retriesLeft_ = 0;
     Mode mode_ = Mode::idle;
     bool liveActive_ = false;
     bool windowShown_ = true;
-    bool visible_ = false;
 };
 
 }  // namespace quenda::ui

@@ -49,6 +49,11 @@ test::ProgramResult runBriefly(const fs::path& program, const std::vector<std::s
     return {-1, {}, program.filename().string() + " did not end"};
 }
 
+// Waits for a condition that takes an X client or pactl to look at: a few looks a second.
+bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit = 20s) {
+    return test::waitUntil(condition, limit, [] { std::this_thread::sleep_for(50ms); });
+}
+
 // One xdotool command (keys to the focused window, a window search, ...); its first line out.
 std::optional<std::string> xdotool(const std::vector<std::string>& arguments) {
     const auto result = runBriefly("/usr/bin/xdotool", arguments);
@@ -76,16 +81,11 @@ std::string focusedWindow() {
 // test desktop, nobody hands it back to the main window when a dialog closes.)
 bool focus(const std::string& window) {
     xdotool({"windowfocus", window});
-    return test::waitUntil([&] { return focusedWindow() == window; }, 5s);
+    return waitFor([&] { return focusedWindow() == window; }, 5s);
 }
 
 std::string clipboard() {
     return runBriefly("/usr/bin/xclip", {"-o", "-selection", "clipboard"}, {}, 5s).out;
-}
-
-// Waits for a condition that takes an X client or pactl to look at: a few looks a second.
-bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit = 20s) {
-    return test::waitUntil(condition, limit, [] { std::this_thread::sleep_for(50ms); });
 }
 
 bool captureSinkLoaded() {
@@ -148,14 +148,12 @@ class Installation {
     bool temporaryFolderEmpty() const { return fs::is_empty(dir_ / "tmp"); }
 
     // The windowed application, killed when the test lets go of it.
-    Child start(const std::vector<std::string>& arguments = {}) const {
-        return test::launchChild(binary_, arguments, options_);
-    }
+    Child start() const { return test::launchChild(binary_, {}, options_); }
     // A second start that hands `argument` to the running one and ends.
     int handOver(const std::string& argument) const {
         return runBriefly(binary_, {argument}, options_).status;
     }
-    // The speech servers started so far, and those that listen.
+    // The speech servers' records of this event ("start", "listening").
     std::vector<nlohmann::json> servers(const char* event = "start") const {
         return test::readRecord(record(), "event", event);
     }
@@ -164,6 +162,58 @@ class Installation {
     test::TempDir dir_;
     fs::path binary_;
     ProcessOptions options_;
+};
+
+// Each test starts quenda with a fresh home on the test desktop, with a session bus of its own.
+class WindowedApp : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY") || !std::getenv("PULSE_SERVER"))
+            GTEST_SKIP() << "needs the test desktop (run through scripts/test)";
+        ASSERT_TRUE(bus_.ready());
+    }
+
+    // Starts quenda with the stand-in model steered by `directives`, and waits for its window
+    // and for the speech server to have reached `serverEvent`.
+    void start(const std::vector<std::string>& directives, const char* serverEvent = "listening") {
+        installation_.emplace(directives);
+        quenda_ = installation_->start();
+        ASSERT_TRUE(waitFor([&] {
+            window_ = windowNamed(kTitle);
+            return !window_.empty() && !installation_->servers(serverEvent).empty();
+        })) << quenda_->standardErrorText();
+    }
+
+    // Ends quenda (SIGTERM, or the keys of the menu's Quit) and checks that it leaves nothing:
+    // its exit within five seconds (the time it took is printed), no speech server, no capture
+    // sink, `otherApplication`'s stream back on its own sink, no temporary file.
+    void expectCleanExit(const std::function<void()>& end, const char* how,
+                         Process* otherApplication = nullptr) {
+        const auto servers = installation_->servers();
+        const auto started = std::chrono::steady_clock::now();
+        end();
+        EXPECT_EQ(quenda_->waitForExit(5s), 0) << how << ": " << quenda_->standardErrorText();
+        std::cout << how << ": quenda ended after "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - started)
+                         .count()
+                  << " ms\n";
+        for (const auto& server : servers)
+            EXPECT_FALSE(test::processAlive(server["pid"])) << "a speech server outlived quenda";
+        EXPECT_FALSE(captureSinkLoaded());
+        if (otherApplication) {
+            EXPECT_EQ(test::sinkOfProcess(otherApplication->pid()), "DefaultSink");
+        }
+        EXPECT_TRUE(installation_->temporaryFolderEmpty());
+    }
+    void terminate() { ::kill(quenda_->pid(), SIGTERM); }
+
+    test::ScopedQtApplication<QGuiApplication> qt_;  // for the screenshots
+    test::PrivateSessionBus bus_;
+    UnloadCaptureSinkAtEnd unloadCaptureSink_;
+    std::optional<Installation> installation_;
+    Child quenda_;
+    std::string window_;
 };
 
 // Plays `speech` into the default sink (which the microphone hears) once `quenda` records, and
@@ -176,54 +226,11 @@ bool speakWhileRecording(Process& quenda, const fs::path& speech) {
     return true;
 }
 
-// Ends quenda (SIGTERM, or the keys of the menu's Quit) and checks that it leaves nothing: its
-// exit within five seconds (the time it took is printed), no speech server, no capture sink,
-// no other application's stream on it, no temporary file.
-void expectCleanExit(Child& quenda, const Installation& installation, Process* otherApplication,
-                     const std::function<void()>& end, const char* how) {
-    const auto servers = installation.servers();
-    const auto started = std::chrono::steady_clock::now();
-    end();
-    EXPECT_EQ(quenda->waitForExit(5s), 0) << how << ": " << quenda->standardErrorText();
-    std::cout << how << ": quenda ended after "
-              << std::chrono::duration_cast<std::chrono::milliseconds>(
-                     std::chrono::steady_clock::now() - started)
-                     .count()
-              << " ms\n";
-    for (const auto& server : servers)
-        EXPECT_FALSE(test::processAlive(server["pid"])) << "a speech server outlived quenda";
-    EXPECT_FALSE(captureSinkLoaded());
-    if (otherApplication) {
-        EXPECT_EQ(test::sinkOfProcess(otherApplication->pid()), "DefaultSink");
-    }
-    EXPECT_TRUE(installation.temporaryFolderEmpty());
-}
-
-TEST(WindowedApp, AUsersSessionFromTheKeyboardLeavesNothingBehind) {
-    if (!std::getenv("DISPLAY") || !std::getenv("PULSE_SERVER"))
-        GTEST_SKIP() << "needs the test desktop (run through scripts/test)";
-    test::ScopedQtApplication<QGuiApplication> qt;  // for the screenshots
-    test::PrivateSessionBus bus;
-    ASSERT_TRUE(bus.ready());
-    UnloadCaptureSinkAtEnd unloadCaptureSink;
-    const std::string hotkeyText = "Ditado com o atalho.", toggleText = "Ditado com o comando.",
-                      fileText = "O arquivo transcrito.", summary = "• Um resumo.";
-    Installation installation(
-        {"text_1 " + hotkeyText, "text_2 " + toggleText, "text_3 " + fileText});
-    const auto& dir = installation.dir();
-    // It answers the summary after a moment, so the window shows the work: the Summarise button
-    // is disabled meanwhile, which sends the keyboard focus on to the next button, Copy.
-    test::FakeOllamaServer ollama(dir / "ollama", {{"response", summary}, {"delay_seconds", 0.3}});
-    test::makeSpeech(dir / "fala.wav", "Bom dia a todos.");
-    test::makeTone(dir / "other-application.wav", 60, 22050, 1);
-
-    // A fresh home: the window opens, the speech server loads the default model.
-    auto quenda = installation.start();
-    std::string window;
-    ASSERT_TRUE(waitFor([&] {
-        window = windowNamed(kTitle);
-        return !window.empty() && !installation.servers("listening").empty();
-    })) << quenda->standardErrorText();
+TEST_F(WindowedApp, DictatesIntoAnotherApplicationWithTheHotkeyAndWithToggleCommands) {
+    const std::string hotkeyText = "Ditado com o atalho.", toggleText = "Ditado com o comando.";
+    ASSERT_NO_FATAL_FAILURE(start({"text_1 " + hotkeyText, "text_2 " + toggleText}));
+    const auto speech = installation_->dir() / "fala.wav";
+    test::makeSpeech(speech, "Bom dia a todos.");
     screenshot("01-started");
 
     // Ctrl+Alt+D held while the microphone hears speech: the text lands in another
@@ -231,38 +238,54 @@ TEST(WindowedApp, AUsersSessionFromTheKeyboardLeavesNothingBehind) {
     test::TestWindowProcess field;
     xdotool({"search", "--onlyvisible", "--name", "quenda-test-window", "windowmove", "560", "40"});
     ASSERT_TRUE(xdotool({"keydown", "ctrl+alt+d"}));
-    const bool recorded = speakWhileRecording(*quenda, dir / "fala.wav");
+    const bool recorded = speakWhileRecording(*quenda_, speech);
     ASSERT_TRUE(xdotool({"keyup", "ctrl+alt+d"}));
     ASSERT_TRUE(recorded) << "Ctrl+Alt+D did not start a recording";
     ASSERT_TRUE(waitFor([&] { return field.text() == hotkeyText; })) << field.text();
-    EXPECT_EQ(installation.lastText(), hotkeyText);
+    EXPECT_EQ(installation_->lastText(), hotkeyText);
     // The server heard the recording as it was made: as long as the speech at least.
-    const auto heard = test::readRecord(installation.record(), "path", "/inference");
+    const auto heard = test::readRecord(installation_->record(), "path", "/inference");
     ASSERT_EQ(heard.size(), 1u);
-    EXPECT_GT(heard[0]["wav"].value("seconds", 0.0), test::wavSeconds(dir / "fala.wav") - 0.5);
+    EXPECT_GT(heard[0]["wav"].value("seconds", 0.0), test::wavSeconds(speech) - 0.5);
     EXPECT_LT(heard[0]["wav"].value("seconds", 0.0), 30.0);
     screenshot("02-hotkey-dictation");
 
     // `quenda --toggle` twice, over the session bus: a second dictation, pasted after the first.
-    ASSERT_EQ(installation.handOver("--toggle"), 0);
-    ASSERT_TRUE(speakWhileRecording(*quenda, dir / "fala.wav")) << "--toggle did not record";
-    ASSERT_EQ(installation.handOver("--toggle"), 0);
+    ASSERT_EQ(installation_->handOver("--toggle"), 0);
+    ASSERT_TRUE(speakWhileRecording(*quenda_, speech)) << "--toggle did not record";
+    ASSERT_EQ(installation_->handOver("--toggle"), 0);
     ASSERT_TRUE(waitFor([&] { return field.text() == hotkeyText + toggleText; })) << field.text();
     screenshot("03-toggle-dictation");
 
     // A second start brings the running window forward (it takes the keyboard focus from the
     // field) and starts no speech server of its own.
-    ASSERT_EQ(installation.handOver("--show"), 0);
-    ASSERT_TRUE(waitFor([&] { return focusedWindow() == window; }, 5s));
-    EXPECT_EQ(installation.servers().size(), 1u);
-    EXPECT_TRUE(quenda->isRunning());
-    screenshot("04-brought-forward");
+    ASSERT_EQ(installation_->handOver("--show"), 0);
+    ASSERT_TRUE(waitFor([&] { return focusedWindow() == window_; }, 5s));
+    EXPECT_EQ(installation_->servers().size(), 1u);
 
-    // The focus chain: (the scroll area), Transcribe file, Summarise, Copy, Quit, the drop
-    // zone, Model, App language, Clean up, Video language, Speak, Mute, Start live translation,
-    // (the live lines while shown), the last text, (the summary's buttons and text while
-    // shown). Enter on the drop zone opens the file dialog; the path typed, Enter.
-    keys({"Tab", "Tab", "Tab", "Tab", "Tab", "Return"});
+    // Quit from the menu: Alt+Q opens it, Up goes round to its last item.
+    keys({"alt+q", "Up"});
+    screenshot("04-quit-menu");
+    expectCleanExit([] { keys({"Return"}); }, "Quit from the menu");
+}
+
+TEST_F(WindowedApp, FileSummaryCopyLanguageAndLiveTranslationFromTheKeyboard) {
+    const std::string fileText = "O arquivo transcrito.", summary = "• Um resumo.";
+    ASSERT_NO_FATAL_FAILURE(start({"text " + fileText}));
+    const auto& dir = installation_->dir();
+    // It answers the summary after a moment, so the window shows the work: the Summarise button
+    // is disabled meanwhile, which sends the keyboard focus on to the next button, Copy.
+    test::FakeOllamaServer ollama(dir / "ollama", {{"response", summary}, {"delay_seconds", 0.3}});
+    test::makeSpeech(dir / "fala.wav", "Bom dia a todos.");
+    test::makeTone(dir / "other-application.wav", 60, 22050, 1);
+
+    // The focus chain: (the scroll area, focused at first), Transcribe file, (Summarise and
+    // Copy while there is a last text), Quit, the drop zone, Model, App language, Clean up,
+    // Video language, Speak, Mute, Start live translation, (the live lines while shown), the
+    // last text, (the summary's buttons and text while shown). Enter on the drop zone opens
+    // the file dialog; the path typed, Enter.
+    ASSERT_TRUE(focus(window_));
+    keys({"Tab", "Tab", "Tab", "Return"});
     std::string dialog;
     ASSERT_TRUE(waitFor([&] {
         dialog = windowNamed("Transcrever arquivo");
@@ -271,10 +294,10 @@ TEST(WindowedApp, AUsersSessionFromTheKeyboardLeavesNothingBehind) {
     ASSERT_TRUE(xdotool({"type", "--delay", "5", (dir / "fala.wav").string()}));
     screenshot("05-file-dialog");
     keys({"Return"});
-    ASSERT_TRUE(waitFor([&] { return installation.lastText() == fileText; }));
+    ASSERT_TRUE(waitFor([&] { return installation_->lastText() == fileText; }));
     EXPECT_EQ(clipboard(), fileText);
     EXPECT_TRUE(windowNamed("Transcrever arquivo").empty());
-    ASSERT_TRUE(focus(window));
+    ASSERT_TRUE(focus(window_));
     screenshot("06-file-transcribed");
 
     // From the drop zone back to Summarise: the summary is shown and copied; then Copy (where
@@ -306,37 +329,13 @@ TEST(WindowedApp, AUsersSessionFromTheKeyboardLeavesNothingBehind) {
     keys({"space"});
     ASSERT_TRUE(waitFor([&] { return test::sinkOfProcess(other->pid()) == kCaptureSink; }));
 
-    // SIGTERM while it captures and mutes: everything goes back.
-    expectCleanExit(
-        quenda, installation, other.get(), [&] { ::kill(quenda->pid(), SIGTERM); },
-        "SIGTERM during muted live translation");
-
-    // Started again, it has kept the language; Quit from its menu (Alt+Q opens it; Up goes
-    // round to its last item).
-    quenda = installation.start();
-    ASSERT_TRUE(waitFor([&] {
-        window = windowNamed("Quenda — Transcription");
-        return !window.empty() && installation.servers("listening").size() == 2;
-    })) << quenda->standardErrorText();
-    ASSERT_TRUE(focus(window));
-    keys({"alt+q", "Up"});
-    screenshot("10-quit-menu");
-    expectCleanExit(
-        quenda, installation, other.get(), [] { keys({"Return"}); }, "Quit from the menu");
+    expectCleanExit([&] { terminate(); }, "SIGTERM during muted live translation", other.get());
 }
 
-TEST(WindowedApp, OpensWhileTheModelLoadsAndEndsAtOnceOnSigterm) {
-    test::PrivateSessionBus bus;
-    ASSERT_TRUE(bus.ready());
+TEST_F(WindowedApp, OpensWhileTheModelLoadsAndEndsAtOnceOnSigterm) {
     // The default model takes its time to load: the window must not wait for it.
-    Installation installation({"load_seconds 60"});
-    auto quenda = installation.start();
-    ASSERT_TRUE(waitFor(
-        [&] { return !installation.servers().empty() && !windowNamed(kTitle).empty(); }, 40s))
-        << quenda->standardErrorText();
-    expectCleanExit(
-        quenda, installation, nullptr, [&] { ::kill(quenda->pid(), SIGTERM); },
-        "SIGTERM during the model load");
+    ASSERT_NO_FATAL_FAILURE(start({"load_seconds 60"}, "start"));
+    expectCleanExit([&] { terminate(); }, "SIGTERM during the model load");
 }
 
 }  // namespace

@@ -295,7 +295,7 @@ TEST_F(WindowedApp, FileSummaryCopyLanguageAndLiveTranslationFromTheKeyboard) {
     screenshot("05-file-dialog");
     keys({"Return"});
     ASSERT_TRUE(waitFor([&] { return installation_->lastText() == fileText; }));
-    EXPECT_EQ(clipboard(), fileText);
+    EXPECT_TRUE(waitFor([&] { return clipboard() == fileText; })) << clipboard();
     EXPECT_TRUE(windowNamed("Transcrever arquivo").empty());
     ASSERT_TRUE(focus(window_));
     screenshot("06-file-transcribed");

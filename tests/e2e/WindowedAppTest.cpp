@@ -1,12 +1,28 @@
-// The installed `quenda` started as a user starts it, on the test desktop with a session bus of
-// its own: its window opens while the model still loads, a second start hands its command to
-// the first, and a termination signal during the load ends it at once with nothing left behind.
+// The installed `quenda` driven from the keyboard as a user drives it, on the test desktop
+// (Xvfb, the test sound server) with a session bus of its own and the stand-in servers:
+// dictation with the held hotkey and with `quenda --toggle`, a second start bringing the window
+// forward, a file chosen in the dialog, the summary, copying, the interface language, live
+// translation, and the ways out (the menu, SIGTERM during muted live translation and during a
+// model load), after each of which nothing of Quenda is left behind.
+//
+// Keys go through xdotool (XTest) to the focused window; every wait is for something another
+// program can see (a window's title or focus, the stand-in servers' records, the text field's
+// content, the clipboard, the sound server's lists). A screenshot of the desktop after each
+// step goes to build/<preset>/screenshots/e2e-*.png.
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <thread>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <iostream>
 
+#include "AudioTestSupport.h"
+#include "TestWindowProcess.h"
+#include "audio/ProcessTapCapturePulse.h"
 #include "fixtures/FakeServers.h"
+#include "fixtures/TestAudio.h"
+#include "support/QtTestSupport.h"
 #include "support/SessionBus.h"
 
 namespace quenda {
@@ -14,48 +30,312 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using test::Child;
 
-bool windowShown() {
-    return test::runProgram("/usr/bin/xdotool",
-                            {"search", "--onlyvisible", "--name", "Quenda — Transcrição"})
-               .status == 0;
+constexpr const char* kCaptureSink = audio::ProcessTapCapturePulse::kSinkName;
+const std::string kTitle = "Quenda — Transcrição";
+
+// Runs a short-lived program to its end; one still running after `limit` is killed, so a
+// stuck xdotool or xclip fails the step instead of hanging the run.
+test::ProgramResult runBriefly(const fs::path& program, const std::vector<std::string>& arguments,
+                               const ProcessOptions& base = {}, std::chrono::seconds limit = 10s) {
+    ProcessOptions options = base;
+    options.standardOutput = options.standardError = ProcessOptions::Output::capture;
+    auto process = Process::launch(program, arguments, options);
+    if (const auto status = process->waitForExit(limit))
+        return {*status, process->standardOutputText(), process->standardErrorText()};
+    process->kill();
+    process->waitForExit();
+    return {-1, {}, program.filename().string() + " did not end"};
 }
 
-TEST(WindowedApp, OpensAtOnceHandsOverToTheRunningOneAndEndsCleanlyOnSigterm) {
-    test::PrivateSessionBus bus;
-    ASSERT_TRUE(bus.ready());
-    test::TempDir dir;
-    const auto quenda = test::installQuendaWithFakeServer(dir / "install");
+// Waits for a condition that takes an X client or pactl to look at: a few looks a second.
+bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit = 20s) {
+    return test::waitUntil(condition, limit, [] { std::this_thread::sleep_for(50ms); });
+}
+
+// One xdotool command (keys to the focused window, a window search, ...); its first line out.
+std::optional<std::string> xdotool(const std::vector<std::string>& arguments) {
+    const auto result = runBriefly("/usr/bin/xdotool", arguments);
+    if (result.status != 0)
+        return std::nullopt;
+    return result.out.substr(0, result.out.find('\n'));
+}
+
+void keys(const std::vector<std::string>& names) {
+    std::vector<std::string> arguments{"key", "--delay", "20"};
+    arguments.insert(arguments.end(), names.begin(), names.end());
+    ASSERT_TRUE(xdotool(arguments)) << "xdotool key failed";
+}
+
+// The visible window whose title matches the regular expression, or empty.
+std::string windowNamed(const std::string& title) {
+    return xdotool({"search", "--onlyvisible", "--name", title}).value_or("");
+}
+
+std::string focusedWindow() {
+    return xdotool({"getwindowfocus"}).value_or("none");
+}
+
+// Gives a window the keyboard focus, as a click on it would. (With no window manager on the
+// test desktop, nobody hands it back to the main window when a dialog closes.)
+bool focus(const std::string& window) {
+    xdotool({"windowfocus", window});
+    return waitFor([&] { return focusedWindow() == window; }, 5s);
+}
+
+std::string clipboard() {
+    return runBriefly("/usr/bin/xclip", {"-o", "-selection", "clipboard"}, {}, 5s).out;
+}
+
+bool captureSinkLoaded() {
+    return test::pactl({"list", "short", "modules"}).find(kCaptureSink) != std::string::npos;
+}
+
+// Whether process `pid` records from the sound server (Quenda's microphone is open).
+bool recordsSound(int pid) {
+    for (const auto& output : test::pactlList("source-outputs")) {
+        if (output["properties"].value("application.process.id", "") == std::to_string(pid))
+            return true;
+    }
+    return false;
+}
+
+void screenshot(const std::string& name) {
+    fs::create_directories(QUENDA_SCREENSHOT_DIR);
+    const auto file = fs::path(QUENDA_SCREENSHOT_DIR) / ("e2e-" + name + ".png");
+    EXPECT_TRUE(
+        QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(file.string())))
+        << file;
+}
+
+// Whatever a failed run leaves on the sound server goes with the test: the capture sink (its
+// removal sends the moved streams back where they played).
+struct UnloadCaptureSinkAtEnd {
+    ~UnloadCaptureSinkAtEnd() {
+        std::istringstream modules(
+            test::runProgram("/usr/bin/pactl", {"list", "short", "modules"}).out);
+        for (std::string line; std::getline(modules, line);) {
+            if (line.find(kCaptureSink) != std::string::npos)
+                test::runProgram("/usr/bin/pactl",
+                                 {"unload-module", line.substr(0, line.find('\t'))});
+        }
+    }
+};
+
+// A copy of quenda installed with the stand-in whisper server in a folder of its own, a fresh
+// home, its own temporary folder, and the stand-in's record.
+class Installation {
+  public:
+    explicit Installation(const std::vector<std::string>& modelDirectives) {
+        binary_ = test::installQuendaWithFakeServer(dir_ / "install");
+        test::writeFakeModel(dir_ / "models/ggml-large-v3-turbo.bin", modelDirectives);
+        fs::create_directories(dir_ / "tmp");
+        options_.standardError = ProcessOptions::Output::capture;
+        options_.environment = {{"HOME", (dir_ / "home").string()},
+                                {"XDG_DATA_HOME", (dir_ / "home/data").string()},
+                                {"XDG_CONFIG_HOME", (dir_ / "home/config").string()},
+                                {"QUENDA_MODELS_DIR", (dir_ / "models").string()},
+                                {"TMPDIR", (dir_ / "tmp").string()},
+                                {"FAKE_WHISPER_RECORD", record().string()}};
+    }
+
+    const test::TempDir& dir() const { return dir_; }
+    fs::path record() const { return dir_ / "whisper.jsonl"; }
+    std::string lastText() const {
+        return test::readFile(dir_ / "home/data/Quenda/ultima_transcricao.txt");
+    }
+    bool temporaryFolderEmpty() const { return fs::is_empty(dir_ / "tmp"); }
+
+    // The windowed application, killed when the test lets go of it.
+    Child start() const { return test::launchChild(binary_, {}, options_); }
+    // A second start that hands `argument` to the running one and ends.
+    int handOver(const std::string& argument) const {
+        return runBriefly(binary_, {argument}, options_).status;
+    }
+    // The speech servers' records of this event ("start", "listening").
+    std::vector<nlohmann::json> servers(const char* event = "start") const {
+        return test::readRecord(record(), "event", event);
+    }
+
+  private:
+    test::TempDir dir_;
+    fs::path binary_;
+    ProcessOptions options_;
+};
+
+// Each test starts quenda with a fresh home on the test desktop, with a session bus of its own.
+class WindowedApp : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY") || !std::getenv("PULSE_SERVER"))
+            GTEST_SKIP() << "needs the test desktop (run through scripts/test)";
+        ASSERT_TRUE(bus_.ready());
+    }
+
+    // Starts quenda with the stand-in model steered by `directives`, and waits for its window
+    // and for the speech server to have reached `serverEvent`.
+    void start(const std::vector<std::string>& directives, const char* serverEvent = "listening") {
+        installation_.emplace(directives);
+        quenda_ = installation_->start();
+        ASSERT_TRUE(waitFor([&] {
+            window_ = windowNamed(kTitle);
+            return !window_.empty() && !installation_->servers(serverEvent).empty();
+        })) << quenda_->standardErrorText();
+    }
+
+    // Ends quenda (SIGTERM, or the keys of the menu's Quit) and checks that it leaves nothing:
+    // its exit within five seconds (the time it took is printed), no speech server, no capture
+    // sink, `otherApplication`'s stream back on its own sink, no temporary file.
+    void expectCleanExit(const std::function<void()>& end, const char* how,
+                         Process* otherApplication = nullptr) {
+        const auto servers = installation_->servers();
+        const auto started = std::chrono::steady_clock::now();
+        end();
+        EXPECT_EQ(quenda_->waitForExit(5s), 0) << how << ": " << quenda_->standardErrorText();
+        std::cout << how << ": quenda ended after "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - started)
+                         .count()
+                  << " ms\n";
+        for (const auto& server : servers)
+            EXPECT_FALSE(test::processAlive(server["pid"])) << "a speech server outlived quenda";
+        EXPECT_FALSE(captureSinkLoaded());
+        if (otherApplication) {
+            EXPECT_EQ(test::sinkOfProcess(otherApplication->pid()), "DefaultSink");
+        }
+        EXPECT_TRUE(installation_->temporaryFolderEmpty());
+    }
+    void terminate() { ::kill(quenda_->pid(), SIGTERM); }
+
+    test::ScopedQtApplication<QGuiApplication> qt_;  // for the screenshots
+    test::PrivateSessionBus bus_;
+    UnloadCaptureSinkAtEnd unloadCaptureSink_;
+    std::optional<Installation> installation_;
+    Child quenda_;
+    std::string window_;
+};
+
+// Plays `speech` into the default sink (which the microphone hears) once `quenda` records, and
+// returns whether it recorded.
+bool speakWhileRecording(Process& quenda, const fs::path& speech) {
+    if (!waitFor([&] { return recordsSound(quenda.pid()); }, 10s))
+        return false;
+    auto player = test::launchChild("/usr/bin/paplay", {speech.string()});
+    waitFor([&] { return !player->isRunning(); });
+    return true;
+}
+
+TEST_F(WindowedApp, DictatesIntoAnotherApplicationWithTheHotkeyAndWithToggleCommands) {
+    const std::string hotkeyText = "Ditado com o atalho.", toggleText = "Ditado com o comando.";
+    ASSERT_NO_FATAL_FAILURE(start({"text_1 " + hotkeyText, "text_2 " + toggleText}));
+    const auto speech = installation_->dir() / "fala.wav";
+    test::makeSpeech(speech, "Bom dia a todos.");
+    screenshot("01-started");
+
+    // Ctrl+Alt+D held while the microphone hears speech: the text lands in another
+    // application's focused field, and in the last-text file.
+    test::TestWindowProcess field;
+    xdotool({"search", "--onlyvisible", "--name", "quenda-test-window", "windowmove", "560", "40"});
+    ASSERT_TRUE(xdotool({"keydown", "ctrl+alt+d"}));
+    const bool recorded = speakWhileRecording(*quenda_, speech);
+    ASSERT_TRUE(xdotool({"keyup", "ctrl+alt+d"}));
+    ASSERT_TRUE(recorded) << "Ctrl+Alt+D did not start a recording";
+    ASSERT_TRUE(waitFor([&] { return field.text() == hotkeyText; })) << field.text();
+    EXPECT_EQ(installation_->lastText(), hotkeyText);
+    // The server heard the recording as it was made: as long as the speech at least.
+    const auto heard = test::readRecord(installation_->record(), "path", "/inference");
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_GT(heard[0]["wav"].value("seconds", 0.0), test::wavSeconds(speech) - 0.5);
+    EXPECT_LT(heard[0]["wav"].value("seconds", 0.0), 30.0);
+    screenshot("02-hotkey-dictation");
+
+    // `quenda --toggle` twice, over the session bus: a second dictation, pasted after the first.
+    ASSERT_EQ(installation_->handOver("--toggle"), 0);
+    ASSERT_TRUE(speakWhileRecording(*quenda_, speech)) << "--toggle did not record";
+    ASSERT_EQ(installation_->handOver("--toggle"), 0);
+    ASSERT_TRUE(waitFor([&] { return field.text() == hotkeyText + toggleText; })) << field.text();
+    screenshot("03-toggle-dictation");
+
+    // A second start brings the running window forward (it takes the keyboard focus from the
+    // field) and starts no speech server of its own.
+    ASSERT_EQ(installation_->handOver("--show"), 0);
+    ASSERT_TRUE(waitFor([&] { return focusedWindow() == window_; }, 5s));
+    EXPECT_EQ(installation_->servers().size(), 1u);
+
+    // Quit from the menu: Alt+Q opens it, Up goes round to its last item.
+    keys({"alt+q", "Up"});
+    screenshot("04-quit-menu");
+    expectCleanExit([] { keys({"Return"}); }, "Quit from the menu");
+}
+
+TEST_F(WindowedApp, FileSummaryCopyLanguageAndLiveTranslationFromTheKeyboard) {
+    const std::string fileText = "O arquivo transcrito.", summary = "• Um resumo.";
+    ASSERT_NO_FATAL_FAILURE(start({"text " + fileText}));
+    const auto& dir = installation_->dir();
+    // It answers the summary after a moment, so the window shows the work: the Summarise button
+    // is disabled meanwhile, which sends the keyboard focus on to the next button, Copy.
+    test::FakeOllamaServer ollama(dir / "ollama", {{"response", summary}, {"delay_seconds", 0.3}});
+    test::makeSpeech(dir / "fala.wav", "Bom dia a todos.");
+    test::makeTone(dir / "other-application.wav", 60, 22050, 1);
+
+    // The focus chain: (the scroll area, focused at first), Transcribe file, (Summarise and
+    // Copy while there is a last text), Quit, the drop zone, Model, App language, Clean up,
+    // Video language, Speak, Mute, Start live translation, (the live lines while shown), the
+    // last text, (the summary's buttons and text while shown). Enter on the drop zone opens
+    // the file dialog; the path typed, Enter.
+    ASSERT_TRUE(focus(window_));
+    keys({"Tab", "Tab", "Tab", "Return"});
+    std::string dialog;
+    ASSERT_TRUE(waitFor([&] {
+        dialog = windowNamed("Transcrever arquivo");
+        return !dialog.empty() && focusedWindow() == dialog;
+    })) << "no file dialog";
+    ASSERT_TRUE(xdotool({"type", "--delay", "5", (dir / "fala.wav").string()}));
+    screenshot("05-file-dialog");
+    keys({"Return"});
+    ASSERT_TRUE(waitFor([&] { return installation_->lastText() == fileText; }));
+    EXPECT_TRUE(waitFor([&] { return clipboard() == fileText; })) << clipboard();
+    EXPECT_TRUE(windowNamed("Transcrever arquivo").empty());
+    ASSERT_TRUE(focus(window_));
+    screenshot("06-file-transcribed");
+
+    // From the drop zone back to Summarise: the summary is shown and copied; then Copy (where
+    // the focus went) copies the last text again.
+    keys({"shift+Tab", "shift+Tab", "shift+Tab", "Return"});
+    ASSERT_TRUE(waitFor([&] { return clipboard() == summary; })) << clipboard();
+    const auto generations = ollama.requests("/api/generate");
+    ASSERT_EQ(generations.size(), 1u);
+    EXPECT_EQ(nlohmann::json::parse(generations[0]["body"].get<std::string>())["prompt"], fileText);
+    screenshot("07-summary");
+    keys({"Return"});
+    ASSERT_TRUE(waitFor([&] { return clipboard() == fileText; })) << clipboard();
+
+    // On to App language; the next entry is English, and the title follows.
+    keys({"Tab", "Tab", "Tab", "Tab", "Down"});
+    ASSERT_TRUE(waitFor([&] { return !windowNamed("Quenda — Transcription").empty(); }));
+    screenshot("08-english");
+
+    // On to Start live translation (the original muted, as by default): another application's
+    // sound goes to the capture sink, and back when it stops.
+    auto other = test::startPaplay(dir / "other-application.wav");
+    keys({"Tab", "Tab", "Tab", "Tab", "Tab", "space"});
+    ASSERT_TRUE(waitFor([&] { return test::sinkOfProcess(other->pid()) == kCaptureSink; }))
+        << "live translation did not start";
+    screenshot("09-live-translation");
+    keys({"space"});
+    ASSERT_TRUE(waitFor([&] { return !captureSinkLoaded(); })) << "live translation went on";
+    EXPECT_EQ(test::sinkOfProcess(other->pid()), "DefaultSink");
+    keys({"space"});
+    ASSERT_TRUE(waitFor([&] { return test::sinkOfProcess(other->pid()) == kCaptureSink; }));
+
+    expectCleanExit([&] { terminate(); }, "SIGTERM during muted live translation", other.get());
+}
+
+TEST_F(WindowedApp, OpensWhileTheModelLoadsAndEndsAtOnceOnSigterm) {
     // The default model takes its time to load: the window must not wait for it.
-    test::writeFakeModel(dir / "models/ggml-large-v3-turbo.bin", {"load_seconds 60"});
-    fs::create_directories(dir / "tmp");
-    ProcessOptions options;
-    options.standardError = ProcessOptions::Output::capture;
-    options.environment = {{"HOME", (dir / "home").string()},
-                           {"XDG_DATA_HOME", (dir / "home/data").string()},
-                           {"XDG_CONFIG_HOME", (dir / "home/config").string()},
-                           {"QUENDA_MODELS_DIR", (dir / "models").string()},
-                           {"TMPDIR", (dir / "tmp").string()},
-                           {"FAKE_WHISPER_RECORD", (dir / "whisper.jsonl").string()}};
-    const auto first = Process::launch(quenda, {}, options);
-    const auto serverStarted = [&] { return !test::readRecord(dir / "whisper.jsonl").empty(); };
-    // Looked for every tenth of a second: each look is an X client of its own.
-    ASSERT_TRUE(test::waitUntil([&] { return serverStarted() && windowShown(); }, 40s,
-                                [] { std::this_thread::sleep_for(100ms); }))
-        << first->standardErrorText();
-
-    // A second start shows the running window and ends; it starts no engine of its own.
-    const auto second = Process::launch(quenda, {"--show"}, options);
-    EXPECT_EQ(second->waitForExit(10s), 0) << second->standardErrorText();
-    EXPECT_EQ(test::readRecord(dir / "whisper.jsonl", "event", "start").size(), 1u);
-    EXPECT_TRUE(first->isRunning());
-
-    const int server = test::readRecord(dir / "whisper.jsonl", "event", "start").at(0)["pid"];
-    ASSERT_TRUE(test::processAlive(server));
-    ::kill(first->pid(), SIGTERM);  // while the model is loading
-    EXPECT_EQ(first->waitForExit(5s), 0) << first->standardErrorText();
-    EXPECT_FALSE(test::processAlive(server)) << "the server outlived Quenda";
-    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+    ASSERT_NO_FATAL_FAILURE(start({"load_seconds 60"}, "start"));
+    expectCleanExit([&] { terminate(); }, "SIGTERM during the model load");
 }
 
 }  // namespace

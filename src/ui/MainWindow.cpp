@@ -59,7 +59,7 @@ MainWindow::MainWindow(AppState& state, Pasteboard& pasteboard, QWidget* parent)
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(14);
 
-    auto* actions = new ActionButtons(state, content);
+    // Panels are created top to bottom: the keyboard's focus order is the creation order.
     const auto add = [&](auto* panel) {
         column->addWidget(panel);
         connect(changes_, &StateChanges::changed, panel, [panel] { panel->refresh(); });
@@ -72,6 +72,7 @@ MainWindow::MainWindow(AppState& state, Pasteboard& pasteboard, QWidget* parent)
     add(new LiveSection(state, content));
     column->addWidget(divider(content));
     add(new TextSection(state, pasteboard, content));
+    auto* actions = new ActionButtons(state, content);
     add(actions);
     add(new StatusLine(state, content));
     column->addStretch();

@@ -1,6 +1,8 @@
 #include "ui/OpenFileDialogQt.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QStringList>
 
 #include "ui/Style.h"
@@ -14,10 +16,13 @@ std::optional<std::filesystem::path> OpenFileDialogQt::chooseAudioFile(
         patterns << QStringLiteral("*.") +
                         QString::fromLatin1(extension.data(),
                                             static_cast<qsizetype>(extension.size()));
-    const QString file = QFileDialog::getOpenFileName(parent_, l10n("btn.transcribe"), QString(),
+    if (folder_.isEmpty())
+        folder_ = QDir::homePath();
+    const QString file = QFileDialog::getOpenFileName(parent_, l10n("btn.transcribe"), folder_,
                                                       patterns.join(QLatin1Char(' ')));
     if (file.isEmpty())
         return std::nullopt;
+    folder_ = QFileInfo(file).absolutePath();
     return std::filesystem::path(file.toStdString());
 }
 

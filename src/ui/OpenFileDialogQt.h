@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QString>
+
 #include "app/AppServices.h"
 
 class QWidget;
 
 namespace quenda::ui {
 
-// The desktop's file dialog, offering audio files by extension.
+// The desktop's file dialog, offering audio files by extension. It opens in the home folder,
+// then in the folder of the last file chosen.
 class OpenFileDialogQt final : public OpenFileDialog {
   public:
     explicit OpenFileDialogQt(QWidget* parent = nullptr) : parent_(parent) {}
@@ -16,6 +19,7 @@ class OpenFileDialogQt final : public OpenFileDialog {
 
   private:
     QWidget* parent_;
+    QString folder_;
 };
 
 }  // namespace quenda::ui

@@ -279,13 +279,12 @@ TEST_F(WindowedApp, FileSummaryCopyLanguageAndLiveTranslationFromTheKeyboard) {
     test::makeSpeech(dir / "fala.wav", "Bom dia a todos.");
     test::makeTone(dir / "other-application.wav", 60, 22050, 1);
 
-    // The focus chain: (the scroll area, focused at first), Transcribe file, (Summarise and
-    // Copy while there is a last text), Quit, the drop zone, Model, App language, Clean up,
-    // Video language, Speak, Mute, Start live translation, (the live lines while shown), the
-    // last text, (the summary's buttons and text while shown). Enter on the drop zone opens
+    // The focus chain, top to bottom: the drop zone (focused at first), Model, App language,
+    // Clean up, Fast mode, Video language, Speak, Mute, Start live translation, (the live lines
+    // while shown), the last text, (the summary's buttons and text while shown), Transcribe
+    // file, (Summarise and Copy while there is a last text), Quit. Enter on the drop zone opens
     // the file dialog; the path typed, Enter.
-    ASSERT_TRUE(focus(window_));
-    keys({"Tab", "Tab", "Tab", "Return"});
+    keys({"Return"});
     std::string dialog;
     ASSERT_TRUE(waitFor([&] {
         dialog = windowNamed("Transcrever arquivo");
@@ -300,7 +299,7 @@ TEST_F(WindowedApp, FileSummaryCopyLanguageAndLiveTranslationFromTheKeyboard) {
     ASSERT_TRUE(focus(window_));
     screenshot("06-file-transcribed");
 
-    // From the drop zone back to Summarise: the summary is shown and copied; then Copy (where
+    // From the drop zone back round to Summarise: the summary is shown and copied; then Copy (where
     // the focus went) copies the last text again.
     keys({"shift+Tab", "shift+Tab", "shift+Tab", "Return"});
     ASSERT_TRUE(waitFor([&] { return clipboard() == summary; })) << clipboard();
@@ -311,7 +310,7 @@ TEST_F(WindowedApp, FileSummaryCopyLanguageAndLiveTranslationFromTheKeyboard) {
     keys({"Return"});
     ASSERT_TRUE(waitFor([&] { return clipboard() == fileText; })) << clipboard();
 
-    // On to App language; the next entry is English, and the title follows.
+    // Round to App language; the next entry is English, and the title follows.
     keys({"Tab", "Tab", "Tab", "Tab", "Down"});
     ASSERT_TRUE(waitFor([&] { return !windowNamed("Quenda — Transcription").empty(); }));
     screenshot("08-english");
@@ -319,7 +318,7 @@ TEST_F(WindowedApp, FileSummaryCopyLanguageAndLiveTranslationFromTheKeyboard) {
     // On to Start live translation (the original muted, as by default): another application's
     // sound goes to the capture sink, and back when it stops.
     auto other = test::startPaplay(dir / "other-application.wav");
-    keys({"Tab", "Tab", "Tab", "Tab", "Tab", "space"});
+    keys({"Tab", "Tab", "Tab", "Tab", "Tab", "Tab", "space"});
     ASSERT_TRUE(waitFor([&] { return test::sinkOfProcess(other->pid()) == kCaptureSink; }))
         << "live translation did not start";
     screenshot("09-live-translation");

@@ -28,7 +28,8 @@ install(FILES ${quenda_manpage} DESTINATION share/man/man1)
 # QUENDA_BUNDLED_SERVER_DIR in the install's environment (scripts/package names a portable
 # build there), else from the one scripts/install-whisper-server fills by default
 # (<build>/share/quenda/bin). Without a server the install goes on without one.
-install(CODE "set(quenda_tree_server_dir [==[${PROJECT_BINARY_DIR}/share/quenda/bin]==])"
+install(CODE "set(quenda_tree_server_dir [==[${PROJECT_BINARY_DIR}/share/quenda/bin]==])
+              set(quenda_strip [==[${CMAKE_STRIP}]==])"
         COMPONENT server)
 install(CODE [==[
   set(quenda_server_dir "$ENV{QUENDA_BUNDLED_SERVER_DIR}")
@@ -38,6 +39,11 @@ install(CODE [==[
   if(EXISTS "${quenda_server_dir}/whisper-server")
     file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/quenda/bin" TYPE PROGRAM
          FILES "${quenda_server_dir}/whisper-server")
+    # Stripped with the rest when the install strips (cpack does).
+    if(CMAKE_INSTALL_DO_STRIP AND quenda_strip)
+      execute_process(COMMAND "${quenda_strip}"
+                      "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/share/quenda/bin/whisper-server")
+    endif()
     # The installer's note of the server's version, which `quenda --cli doctor` shows.
     if(EXISTS "${quenda_server_dir}/whisper-server.build")
       file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/quenda/bin" TYPE FILE

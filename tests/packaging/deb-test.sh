@@ -53,7 +53,7 @@ done
 root="$scratch/root"
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers"
 touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
-force=(--force-depends --force-bad-path)
+force=(--force-depends --force-bad-path --force-unsafe-io)
 [ "$(id -u)" -eq 0 ] || force+=(--force-not-root)
 dpkg --root="$root" "${force[@]}" -i "$deb" >"$scratch/dpkg.log" 2>&1 ||
     { cat "$scratch/dpkg.log"; fail "dpkg could not install the package"; }

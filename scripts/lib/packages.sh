@@ -18,6 +18,7 @@ quenda_build_packages=(
 
 # To run it, beyond the libraries above: the programs it starts (the whisper.cpp server is
 # built by scripts/install-whisper-server) and Qt's display plugins.
+# (The Wayland backends add their programs here.)
 quenda_run_packages=(
   ffmpeg qt6-qpa-plugins
 )

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The .deb that CPack makes from the build tree: its Depends hold every shared library's package
-# that dpkg-shlibdeps finds for the packaged programs, plus the programs quenda runs; it installs
+# The .deb that CPack makes from the build tree: its Depends name the package of every shared
+# library the packaged programs link, and the programs quenda runs; it installs
 # with dpkg into an empty scratch root (its dependencies are this machine's), and the installed
 # quenda runs its command line and finds its bundled server.
 #
@@ -11,7 +11,7 @@ fake=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 source "$(dirname "$0")/installed-quenda.sh"
-for tool in dpkg dpkg-deb dpkg-shlibdeps file sox; do
+for tool in dpkg dpkg-deb dpkg-shlibdeps file readelf sox; do
     command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps)"
 done
 
@@ -23,24 +23,32 @@ debs=("$scratch"/out/quenda_*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "cpack made no single quenda_*.deb"
 deb=${debs[0]}
 
-# Depends: the computed shared-library dependencies, and by hand what quenda runs.
+# Depends: every shared library the packaged programs link comes from a package it names (the
+# library-to-package map read from the symbols and shlibs files of this machine's libraries, as
+# dpkg-shlibdeps reads it), and so do the programs quenda runs.
 depends=$(dpkg-deb -f "$deb" Depends)
+names=" $(sed 's/([^)]*)//g; s/[,|]/ /g' <<<"$depends" | xargs) "
 dpkg-deb -x "$deb" "$scratch/contents"
-mkdir -p "$scratch/shlibs/debian"
-printf 'Source: quenda\n\nPackage: quenda\nArchitecture: any\n' >"$scratch/shlibs/debian/control"
-computed=$(cd "$scratch/shlibs" && dpkg-shlibdeps -O "$scratch/contents/usr/bin/quenda" \
-               "$scratch/contents/usr/share/quenda/bin/whisper-server" 2>/dev/null |
-           sed -n 's/^shlibs:Depends=//p')
-[ -n "$computed" ] || fail "dpkg-shlibdeps found no dependencies"
-IFS=',' read -r -a wanted <<<"$computed, ffmpeg, qt6-qpa-plugins"
-IFS=',' read -r -a listed <<<"$depends"
-for item in "${wanted[@]}"; do
-    item=$(echo "$item" | xargs)
+info=/var/lib/dpkg/info
+arch=$(dpkg --print-architecture)
+awk '/^[^ \t#*|]/ && $1 !~ /:$/ {
+         if (FILENAME ~ /symbols$/) print $1, $2; else print $1 ".so." $2, $3 }' \
+    "$info"/*:"$arch".symbols "$info"/*:"$arch".shlibs 2>/dev/null | sort -u >"$scratch/libraries"
+needed=$(readelf -d "$scratch/contents/usr/bin/quenda" \
+             "$scratch/contents/usr/share/quenda/bin/whisper-server" |
+         sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u)
+[ -n "$needed" ] || fail "readelf found no libraries in the packaged programs"
+for library in $needed; do
+    providers=$(awk -v so="$library" '$1 == so { print $2 }' "$scratch/libraries")
+    [ -n "$providers" ] || fail "no installed package provides $library"
     found=""
-    for entry in "${listed[@]}"; do
-        [ "$(echo "$entry" | xargs)" = "$item" ] && found=1
+    for package in $providers; do
+        [[ "$names" == *" $package "* ]] && found=1
     done
-    [ -n "$found" ] || fail "Depends lacks '$item'; it is: $depends"
+    [ -n "$found" ] || fail "Depends names none of $providers (for $library): $depends"
+done
+for package in ffmpeg qt6-qpa-plugins; do
+    [[ "$names" == *" $package "* ]] || fail "Depends lacks $package: $depends"
 done
 dpkg-deb -f "$deb" Description | grep -q "Ollama" || fail "the description does not name Ollama"
 for file in usr/bin/quenda usr/share/applications/app.quenda.Quenda.desktop \

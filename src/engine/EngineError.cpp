@@ -14,7 +14,8 @@ std::string describe(EngineError::Kind kind, const std::string& payload) {
                    ". Use .opus, .ogg, .m4a, .mp3, .wav, .aiff ou .flac.";
         case Kind::needsFFmpeg:
             return "Para " + payload +
-                   " instale o ffmpeg (brew install ffmpeg) ou converta para .m4a/.mp3/.wav.";
+                   " instale o ffmpeg (Debian/Ubuntu: sudo apt install ffmpeg; Fedora: sudo dnf "
+                   "install ffmpeg-free) ou converta para .m4a/.mp3/.wav.";
         case Kind::conversionFailed:
             return "Falha ao converter áudio: " + payload;
         case Kind::serverFailed:
@@ -22,7 +23,7 @@ std::string describe(EngineError::Kind kind, const std::string& payload) {
         case Kind::transcriptionFailed:
             return "Falha na transcrição: " + payload;
         case Kind::whisperNotFound:
-            return "Motor Whisper não encontrado no pacote do app.";
+            return "Motor Whisper não encontrado na instalação do Quenda.";
     }
     return payload;
 }

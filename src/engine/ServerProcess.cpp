@@ -22,7 +22,8 @@ std::optional<std::filesystem::path> TranscriptionEngine::findExecutable(
     std::vector<std::filesystem::path> candidates;
     if (resourceDirectory)
         candidates.push_back(*resourceDirectory / "bin" / name);
-    for (const char* directory : {"/opt/homebrew/bin", "/usr/local/bin", "/usr/bin"}) {
+    // Then Homebrew's prefix on Linux and the system's own folders.
+    for (const char* directory : {"/home/linuxbrew/.linuxbrew/bin", "/usr/local/bin", "/usr/bin"}) {
         candidates.push_back(std::filesystem::path(directory) / name);
     }
     for (const auto& candidate : candidates) {

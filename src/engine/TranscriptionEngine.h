@@ -92,7 +92,9 @@ class TranscriptionEngine {
     // ---- server executable and liveness
 
     // The first executable file named `name` in: the application's resource directory's
-    // "bin/", /opt/homebrew/bin, /usr/local/bin, /usr/bin. The search path is not used.
+    // "bin/" (<executable dir>/../share/quenda/bin: the bundled server of an installation or a
+    // build tree), /home/linuxbrew/.linuxbrew/bin, /usr/local/bin, /usr/bin. The search path
+    // is not used.
     static std::optional<std::filesystem::path> findExecutable(std::string_view name);
     static std::optional<std::filesystem::path> findExecutable(
         std::string_view name, const std::optional<std::filesystem::path>& resourceDirectory);

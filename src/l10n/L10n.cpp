@@ -185,6 +185,8 @@ const Table& table() {
         {"menu.paste", {"Colar", "Paste", "Pegar"}},
         {"menu.selectall", {"Selecionar Tudo", "Select All", "Seleccionar Todo"}},
         {"menu.hide", {"Ocultar Quenda", "Hide Quenda", "Ocultar Quenda"}},
+        {"menu.autostart",
+         {"Iniciar ao entrar na sessão", "Start at Login", "Iniciar al abrir la sesión"}},
         {"menu.quit", {"Sair do Quenda", "Quit Quenda", "Salir de Quenda"}},
         {"tray.show", {"Mostrar Quenda", "Show Quenda", "Mostrar Quenda"}},
         {"tray.hide", {"Ocultar Quenda", "Hide Quenda", "Ocultar Quenda"}},

@@ -9,7 +9,9 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include "platform/Paths.h"
 #include "ui/ActionButtons.h"
+#include "ui/ApplicationId.h"
 #include "ui/DropZone.h"
 #include "ui/LiveSection.h"
 #include "ui/ModelBanner.h"
@@ -53,7 +55,10 @@ int MainWindow::contentHeight(std::optional<int> available) {
 }
 
 MainWindow::MainWindow(AppState& state, Pasteboard& pasteboard, QWidget* parent)
-    : QMainWindow(parent), state_(state), changes_(new StateChanges(state, this)) {
+    : QMainWindow(parent),
+      state_(state),
+      changes_(new StateChanges(state, this)),
+      autostart_(kApplicationId, paths::executablePath()) {
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(20, 20, 20, 20);
@@ -111,6 +116,18 @@ void MainWindow::buildMenus() {
     QMenu* application = menuBar()->addMenu(QStringLiteral("&Quenda"));
     addItem(*application, l10n("menu.hide"), QKeySequence(Qt::CTRL | Qt::Key_H), this,
             [this] { showMinimized(); });
+    // Starting at login, hidden in the tray: checked while the autostart entry exists, which
+    // the item writes and removes. The mark follows the file, also when another start of
+    // Quenda changed it or a write failed.
+    auto* autostart = application->addAction(l10n("menu.autostart"));
+    autostart->setCheckable(true);
+    autostart->setChecked(autostart_.isEnabled());
+    connect(application, &QMenu::aboutToShow, autostart,
+            [this, autostart] { autostart->setChecked(autostart_.isEnabled()); });
+    connect(autostart, &QAction::triggered, this, [this, autostart](bool checked) {
+        (void)(checked ? autostart_.enable() : autostart_.disable());
+        autostart->setChecked(autostart_.isEnabled());
+    });
     application->addSeparator();
     addItem(*application, l10n("menu.quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this,
             [this] { emit quitRequested(); });

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 
 #include "app/AppState.h"
+#include "platform/AutostartEntry.h"
 #include "platform/Pasteboard.h"
 
 namespace quenda::ui {
@@ -41,6 +42,7 @@ class MainWindow final : public QMainWindow {
 
     AppState& state_;
     StateChanges* changes_;
+    AutostartEntry autostart_;
 };
 
 }  // namespace quenda::ui

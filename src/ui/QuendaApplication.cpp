@@ -1,6 +1,7 @@
 #include "ui/QuendaApplication.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <thread>
 
 #include "audio/ProcessTapCapturePulse.h"
@@ -164,6 +165,10 @@ int runWindowedApplication(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quenda"));
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
+    // The installed icon from the desktop's icon theme; the built-in copy where there is none.
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QString::fromLatin1(kApplicationId),
+                         QIcon(QStringLiteral(":/icons/app.quenda.Quenda.png"))));
     installStandardDefaults(std::make_shared<DefaultsQt>());
 
     const auto [options, command] = QuendaApplication::parseArguments(argc, argv);

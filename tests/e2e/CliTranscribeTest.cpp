@@ -140,7 +140,8 @@ TEST_F(CliTranscribeTest, EngineFailuresAreReportedExactlyAndChangeNothing) {
                   "Modelo ainda não baixado: ggml-large-v3-turbo.bin. Use o botão de download na "
                   "janela.");
     fs::remove(dir_ / "install/share/quenda/bin/whisper-server");
-    expectFailure({"transcribe", mp3_.string()}, "Motor Whisper não encontrado no pacote do app.");
+    expectFailure({"transcribe", mp3_.string()},
+                  "Motor Whisper não encontrado na instalação do Quenda.");
     EXPECT_EQ(readFile(lastFile_), "anterior");
     expectCleanExit();
 }

@@ -29,7 +29,8 @@ using Engine = TranscriptionEngine;
 TEST(EngineError, DescriptionsAreTheFixedPortugueseTexts) {
     EXPECT_STREQ(
         EngineError::needsFFmpeg(".opus").what(),
-        "Para .opus instale o ffmpeg (brew install ffmpeg) ou converta para .m4a/.mp3/.wav.");
+        "Para .opus instale o ffmpeg (Debian/Ubuntu: sudo apt install ffmpeg; Fedora: sudo dnf "
+        "install ffmpeg-free) ou converta para .m4a/.mp3/.wav.");
     EXPECT_EQ(EngineError::conversionFailed("x").errorDescription(), "Falha ao converter áudio: x");
 }
 

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QUrl>
@@ -91,8 +92,7 @@ class MainWindowTest : public ::testing::Test, public test::AppHarness {
 };
 
 TEST_F(MainWindowTest, ButtonsAndSectionsFollowTheState) {
-    auto& window = open();
-    (void)window;
+    open();
     auto* lastBox = named<QPlainTextEdit>(QString::fromStdString(L10n::t("last.title")));
     ASSERT_TRUE(lastBox);
     EXPECT_EQ(lastBox->toPlainText(), "—");
@@ -187,6 +187,29 @@ TEST_F(MainWindowTest, OnlyTheFirstDroppedFileIsTranscribed) {
     EXPECT_EQ(state_->lastTranscription(), "Do arquivo solto");
     EXPECT_EQ(inferenceRequests(), 1u);
     EXPECT_EQ(devices_.pastes, 0) << "a dropped file is copied, not pasted";
+}
+
+// The "start at login" item writes and removes the login entry, and its mark shows whether
+// the entry exists when the menu opens.
+TEST_F(MainWindowTest, StartAtLoginWritesAndRemovesTheLoginEntry) {
+    test::ScopedEnv config("XDG_CONFIG_HOME", (dir_ / "config").string());
+    const auto entry = dir_ / "config/autostart/app.quenda.Quenda.desktop";
+    open();
+    QAction* item = nullptr;
+    for (auto* action : window_->findChildren<QAction*>())
+        if (action->text() == QString::fromStdString(L10n::t("menu.autostart")))
+            item = action;
+    ASSERT_TRUE(item && item->isCheckable());
+    EXPECT_FALSE(item->isChecked());
+    item->trigger();
+    EXPECT_TRUE(item->isChecked());
+    EXPECT_NE(test::readFile(entry).find(" --start-hidden\n"), std::string::npos);
+    item->trigger();
+    EXPECT_FALSE(item->isChecked());
+    EXPECT_FALSE(fs::exists(entry));
+    test::writeFile(entry, "[Desktop Entry]\n");
+    emit qobject_cast<QMenu*>(item->parent())->aboutToShow();
+    EXPECT_TRUE(item->isChecked());
 }
 
 TEST_F(MainWindowTest, ScreenshotsInEveryLanguage) {

@@ -112,6 +112,9 @@ void MainWindow::retranslate() {
 }
 
 void MainWindow::buildMenus() {
+    // clear() only takes the menus off the bar: the menus of the previous language go too.
+    for (QMenu* menu : menuBar()->findChildren<QMenu*>(Qt::FindDirectChildrenOnly))
+        menu->deleteLater();
     menuBar()->clear();
     QMenu* application = menuBar()->addMenu(QStringLiteral("&Quenda"));
     addItem(*application, l10n("menu.hide"), QKeySequence(Qt::CTRL | Qt::Key_H), this,

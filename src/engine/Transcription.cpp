@@ -49,7 +49,8 @@ std::string TranscriptionEngine::transcribe(const std::filesystem::path& file,
     MultipartBody body = startInferenceBody(language);
     {
         TemporaryFile wav = normalize(file);
-        // Read straight into the request body: the audio is held in memory once.
+        // The body reads the audio from the open file while it is sent (never all of it into
+        // memory), so the file's name may go now.
         body.appendFileContents(wav.path());
     }
     body.finish();
@@ -78,7 +79,10 @@ std::string TranscriptionEngine::sendInference(const MultipartBody& body) {
     request.method = "POST";
     request.url = "http://" + settings_.host + ":" + std::to_string(serverPort()) + "/inference";
     request.headers = {{"Content-Type", body.contentType()}};
-    request.body = body.bytes();
+    request.bodySize = body.size();
+    request.readBody = [&body](uint64_t offset, std::span<char> buffer) {
+        return body.read(offset, buffer);
+    };
     request.timeout = settings_.inferenceTimeout;
     const HttpResponse response = Http::send(request);
 

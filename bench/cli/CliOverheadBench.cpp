@@ -6,7 +6,8 @@
 // sides' steps one by one: quenda's timed in this process with the engine's own parts
 // (server start, conversion, body, request, server stop), the baseline's as it ran them.
 //
-//   bench-cli [repetitions]     (run it with scripts/lib/private-network: quenda uses 8642)
+//   bench-cli [repetitions [quenda]]   (run it with scripts/lib/private-network: quenda uses
+//                                      8642; `quenda` measures another build's executable)
 
 #include <sys/resource.h>
 
@@ -192,6 +193,10 @@ int main(int argc, char** argv) {
     std::printf("load average (1, 5, 15 min) before: %s\n", loadAverage().c_str());
     test::TempDir dir;
     const auto quenda = test::installQuendaWithFakeServer(dir / "install");
+    if (argc > 2) {
+        std::filesystem::copy_file(argv[2], quenda,
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
     const auto models = dir / "models";
     const auto model = models / "ggml-base.bin";
     test::writeFakeModel(model, {"text ok"});

@@ -1,11 +1,15 @@
 // The command line's overhead: "quenda --cli transcribe" on a 1-minute and a 10-minute WAV
 // (44.1 kHz stereo) against the fake whisper-server answering at once, side by side with the
-// least work that does the same job: one ffmpeg conversion plus one multipart POST with curl
-// to an already running fake server. Prints wall times, their ratio, and peak memory, then
-// quenda's steps (conversion, reading the file into the request body, the request) timed one
-// by one beside ffmpeg's and curl's times.
+// least work that does the same job: start a fresh fake server, one ffmpeg conversion, one
+// multipart POST with curl, stop the server (quenda starts and stops its own server in every
+// run, so both sides pay for one). Prints wall times, their ratio and peak memory, then both
+// sides' steps one by one: quenda's timed in this process with the engine's own parts
+// (server start, conversion, body, request, server stop), the baseline's as it ran them.
 //
-//   bench-cli [repetitions]     (run it with scripts/lib/private-network: quenda uses 8642)
+//   bench-cli [repetitions [quenda]]   (run it with scripts/lib/private-network: quenda uses
+//                                      8642; `quenda` measures another build's executable)
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +24,7 @@
 #include "platform/Http.h"
 #include "platform/LoopbackPorts.h"
 #include "platform/Process.h"
+#include "platform/TemporaryFile.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -29,7 +34,8 @@ using Clock = std::chrono::steady_clock;
 
 struct Run {
     double seconds = 0;
-    double peakMB = 0;  // the peak resident size of the process
+    double cpuSeconds = 0;  // user + system time of the process and every child it waited for
+    double peakMB = 0;      // the peak resident size of the process
     int status = 0;
 };
 
@@ -43,11 +49,22 @@ double highWaterMB(pid_t pid) {
     return 0;
 }
 
+// The user + system time of this process's children that have ended and been waited for.
+double childrenCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    auto seconds = [](timeval time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 // Runs one program to its end, watching its peak resident size (VmHWM) while it runs.
 Run runWatched(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                const std::map<std::string, std::string>& environment = {}) {
     ProcessOptions options;
     options.environment = environment;
+    const double cpuBefore = childrenCpuSeconds();
     const auto start = Clock::now();
     auto process = Process::launch(program, arguments, options);
     Run run;
@@ -56,6 +73,7 @@ Run runWatched(const std::filesystem::path& program, const std::vector<std::stri
     }
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     run.status = *process->exitStatus();
+    run.cpuSeconds = childrenCpuSeconds() - cpuBefore;
     return run;
 }
 
@@ -68,44 +86,117 @@ double since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Quenda's steps for one file, each timed in this process with the engine's own parts: the
-// conversion, reading the converted file into the request body, and the request (upload and
-// answer) to a running server.
-struct Split {
-    double conversion = 0, body = 0, request = 0;
+// One run of the least work that does the same job as "quenda --cli transcribe": start a
+// fresh fake server and wait until it answers (asking every 5 ms), convert with ffmpeg, post
+// with curl, stop the server. Quenda starts a fresh server in every run too, so both sides pay
+// for one.
+struct Baseline {
+    double start = 0, ffmpeg = 0, curl = 0, stop = 0, total = 0, cpuSeconds = 0;
+    double ffmpegPeak = 0, curlPeak = 0;
 };
-Split timeSteps(const std::filesystem::path& input, uint16_t port) {
+Baseline runBaseline(const std::filesystem::path& input, const std::filesystem::path& model,
+                     const std::filesystem::path& converted) {
+    Baseline run;
+    const double cpuBefore = childrenCpuSeconds();
+    const auto begin = Clock::now();
+    const uint16_t port = findFreeLoopbackPort().value_or(18642);
+    auto server = Process::launch(
+        QUENDA_FAKE_WHISPER_SERVER,
+        {"-m", model.string(), "-l", "pt", "--port", std::to_string(port), "--host", "127.0.0.1"});
+    while (!TranscriptionEngine::ping(port, std::chrono::milliseconds(1000))) {
+        if (server->waitForExit(std::chrono::milliseconds(5)))
+            throw std::runtime_error("the fake server did not start");
+    }
+    run.start = since(begin);
+    Run ffmpeg =
+        runWatched("/usr/bin/ffmpeg", {"-y", "-v", "error", "-i", input.string(), "-ar", "16000",
+                                       "-ac", "1", "-c:a", "pcm_s16le", converted.string()});
+    Run curl = runWatched("/usr/bin/curl",
+                          {"-sf", "-o", "/dev/null", "-H", "Expect:", "-F", "response_format=json",
+                           "-F", "temperature=0.0", "-F", "language=pt", "-F",
+                           "file=@" + converted.string() + ";filename=audio.wav;type=audio/wav",
+                           "http://127.0.0.1:" + std::to_string(port) + "/inference"});
+    const auto stopping = Clock::now();
+    server->terminate();
+    server->waitForExit();
+    run.stop = since(stopping);
+    run.total = since(begin);
+    run.cpuSeconds = childrenCpuSeconds() - cpuBefore;
+    std::filesystem::remove(converted);
+    if (ffmpeg.status != 0 || curl.status != 0)
+        throw std::runtime_error("the baseline failed (ffmpeg " + std::to_string(ffmpeg.status) +
+                                 ", curl " + std::to_string(curl.status) + ")");
+    run.ffmpeg = ffmpeg.seconds;
+    run.curl = curl.seconds;
+    run.ffmpegPeak = ffmpeg.peakMB;
+    run.curlPeak = curl.peakMB;
+    return run;
+}
+
+// Quenda's steps for one file, each timed in this process with the engine's own parts: the
+// server start, the conversion, building the request body (the file is only opened), the
+// request (reading the file while it is uploaded, and the answer), the server stop.
+struct Split {
+    double start = 0, conversion = 0, body = 0, request = 0, stop = 0;
+};
+Split timeSteps(const std::filesystem::path& input) {
     Split split;
+    ServerSettings settings;
+    settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
+    TranscriptionEngine engine(settings);
     auto start = Clock::now();
-    TemporaryFile wav = TranscriptionEngine::normalize(input);
-    split.conversion = since(start);
+    engine.ensureServer("base");
+    split.start = since(start);
     start = Clock::now();
     MultipartBody body("Boundary-bench");
-    body.addField("response_format", "json");
-    body.addField("temperature", "0.0");
-    body.addField("language", "pt");
-    body.beginFile("file", "audio.wav", "audio/wav");
-    body.appendFileContents(wav.path());
-    body.finish();
+    {
+        TemporaryFile wav = TranscriptionEngine::normalize(input);
+        split.conversion = since(start);
+        start = Clock::now();
+        body.addField("response_format", "json");
+        body.addField("temperature", "0.0");
+        body.addField("language", "pt");
+        body.beginFile("file", "audio.wav", "audio/wav");
+        body.appendFileContents(wav.path());
+        body.finish();
+    }
     split.body = since(start);
     start = Clock::now();
     HttpRequest request;
     request.method = "POST";
-    request.url = "http://127.0.0.1:" + std::to_string(port) + "/inference";
+    request.url = "http://127.0.0.1:" + std::to_string(engine.serverPort()) + "/inference";
     request.headers = {{"Content-Type", body.contentType()}};
-    request.body = body.bytes();
+    request.bodySize = body.size();
+    request.readBody = [&body](uint64_t offset, std::span<char> buffer) {
+        return body.read(offset, buffer);
+    };
     if (Http::send(request).status != 200)
         throw std::runtime_error("the fake server did not answer 200");
     split.request = since(start);
+    start = Clock::now();
+    engine.stopServer();
+    split.stop = since(start);
     return split;
+}
+
+std::string loadAverage() {
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    std::printf("load average (1, 5, 15 min) before: %s\n", loadAverage().c_str());
     test::TempDir dir;
     const auto quenda = test::installQuendaWithFakeServer(dir / "install");
+    if (argc > 2) {
+        std::filesystem::copy_file(argv[2], quenda,
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
     const auto models = dir / "models";
     const auto model = models / "ggml-base.bin";
     test::writeFakeModel(model, {"text ok"});
@@ -115,37 +206,18 @@ int main(int argc, char** argv) {
         {"XDG_DATA_HOME", (dir / "data").string()},
         {"QUENDA_MODELS_DIR", models.string()},
         {"TMPDIR", (dir / "tmp").string()}};
+    test::ScopedEnv modelsDir("QUENDA_MODELS_DIR", models.string());
+    test::ScopedEnv tmpDir("TMPDIR", (dir / "tmp").string());
 
-    // The baseline's server, started once on a port of its own.
-    const uint16_t port = findFreeLoopbackPort().value_or(18642);
-    auto server = Process::launch(
-        QUENDA_FAKE_WHISPER_SERVER,
-        {"-m", model.string(), "-l", "pt", "--port", std::to_string(port), "--host", "127.0.0.1"});
-    if (!test::waitUntil([&] { return TranscriptionEngine::ping(port); })) {
-        std::fprintf(stderr, "the fake server did not start\n");
-        return 1;
-    }
-
-    // What quenda spends before it looks at the file: starting its server and noticing that it
-    // answers (the probes are 0.3 s apart).
-    std::vector<double> startTimes;
-    for (int i = 0; i < repetitions; ++i) {
-        test::ScopedEnv modelsDir("QUENDA_MODELS_DIR", models.string());
-        ServerSettings settings;
-        settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
-        TranscriptionEngine engine(settings);
-        const auto start = Clock::now();
-        engine.ensureServer("base");
-        startTimes.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-    }
-    const double serverStart = median(startTimes);
-    std::printf("server start until it answers: %.3f s\n", serverStart);
-
-    std::printf("%-8s %10s %14s %7s %12s %12s %12s %12s\n", "audio", "quenda s", "ffmpeg+curl s",
-                "ratio", "w/o start", "quenda peak", "ffmpeg peak", "curl peak");
+    std::printf("%-8s %9s %11s %6s | %8s %10s %6s | %12s %12s %12s\n", "audio", "quenda s",
+                "baseline s", "ratio", "quenda", "baseline", "ratio", "quenda peak", "ffmpeg peak",
+                "curl peak");
+    std::printf("%-8s %28s | %26s |\n", "", "wall time", "cpu time (user + system)");
     struct SplitRow {
         int minutes;
-        double conversion, body, request, ffmpeg, curl, quenda;
+        Split quenda;
+        Baseline baseline;
+        double total;
     };
     std::vector<SplitRow> splits;
     for (int minutes : {1, 10}) {
@@ -153,8 +225,9 @@ int main(int argc, char** argv) {
         test::makeTone(input, minutes * 60.0, 44100, 2);
         const auto converted = dir / "baseline.wav";
 
-        std::vector<double> quendaTimes, baselineTimes, ffmpegTimes, curlTimes;
-        std::vector<double> conversionTimes, bodyTimes, requestTimes;
+        std::vector<double> quendaTimes, baselineTimes, quendaCpu, baselineCpu;
+        std::vector<Split> steps;
+        std::vector<Baseline> baselines;
         double quendaPeak = 0, ffmpegPeak = 0, curlPeak = 0;
         for (int i = 0; i < repetitions; ++i) {
             Run cli = runWatched(quenda, {"--cli", "transcribe", "--model", "base", input.string()},
@@ -163,54 +236,72 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "quenda failed (%d)\n", cli.status);
                 return 1;
             }
-            Run ffmpeg = runWatched("/usr/bin/ffmpeg",
-                                    {"-y", "-v", "error", "-i", input.string(), "-ar", "16000",
-                                     "-ac", "1", "-c:a", "pcm_s16le", converted.string()});
-            Run curl =
-                runWatched("/usr/bin/curl",
-                           {"-sf", "-o", "/dev/null", "-H", "Expect:", "-F", "response_format=json",
-                            "-F", "temperature=0.0", "-F", "language=pt", "-F",
-                            "file=@" + converted.string() + ";filename=audio.wav;type=audio/wav",
-                            "http://127.0.0.1:" + std::to_string(port) + "/inference"});
-            std::filesystem::remove(converted);
-            if (ffmpeg.status != 0 || curl.status != 0) {
-                std::fprintf(stderr, "baseline failed (%d, %d)\n", ffmpeg.status, curl.status);
-                return 1;
-            }
-            const Split split = timeSteps(input, port);
-            conversionTimes.push_back(split.conversion);
-            bodyTimes.push_back(split.body);
-            requestTimes.push_back(split.request);
-            ffmpegTimes.push_back(ffmpeg.seconds);
-            curlTimes.push_back(curl.seconds);
+            const Baseline baseline = runBaseline(input, model, converted);
+            steps.push_back(timeSteps(input));
+            baselines.push_back(baseline);
             quendaTimes.push_back(cli.seconds);
-            baselineTimes.push_back(ffmpeg.seconds + curl.seconds);
+            baselineTimes.push_back(baseline.total);
+            quendaCpu.push_back(cli.cpuSeconds);
+            baselineCpu.push_back(baseline.cpuSeconds);
             quendaPeak = std::max(quendaPeak, cli.peakMB);
-            ffmpegPeak = std::max(ffmpegPeak, ffmpeg.peakMB);
-            curlPeak = std::max(curlPeak, curl.peakMB);
+            ffmpegPeak = std::max(ffmpegPeak, baseline.ffmpegPeak);
+            curlPeak = std::max(curlPeak, baseline.curlPeak);
         }
         const double q = median(quendaTimes), b = median(baselineTimes);
-        std::printf("%-8s %10.3f %14.3f %7.2f %12.2f %9.1f MB %9.1f MB %9.1f MB\n",
-                    (std::to_string(minutes) + " min").c_str(), q, b, q / b, (q - serverStart) / b,
-                    quendaPeak, ffmpegPeak, curlPeak);
-        splits.push_back({minutes, median(conversionTimes), median(bodyTimes), median(requestTimes),
-                          median(ffmpegTimes), median(curlTimes), q});
+        const double qCpu = median(quendaCpu), bCpu = median(baselineCpu);
+        std::printf("%-8s %9.3f %11.3f %6.2f | %8.3f %10.3f %6.2f | %9.1f MB %9.1f MB %9.1f MB\n",
+                    (std::to_string(minutes) + " min").c_str(), q, b, q / b, qCpu, bCpu,
+                    qCpu / bCpu, quendaPeak, ffmpegPeak, curlPeak);
+        auto medianOf = [](const auto& runs, auto field) {
+            std::vector<double> values;
+            for (const auto& run : runs)
+                values.push_back(run.*field);
+            return median(values);
+        };
+        splits.push_back(
+            {minutes,
+             {medianOf(steps, &Split::start), medianOf(steps, &Split::conversion),
+              medianOf(steps, &Split::body), medianOf(steps, &Split::request),
+              medianOf(steps, &Split::stop)},
+             {medianOf(baselines, &Baseline::start), medianOf(baselines, &Baseline::ffmpeg),
+              medianOf(baselines, &Baseline::curl), medianOf(baselines, &Baseline::stop), b},
+             q});
     }
-    // Where quenda's time goes: its steps timed in this process beside the baseline's two
-    // programs; the rest of quenda's time is its own start, the server start and the exit.
-    std::printf("%-8s %11s %9s %11s %9s %9s | %7s %7s\n", "split", "conversion", "ffmpeg",
-                "read+body", "request", "curl", "steps", "rest");
+    // Where the time goes: quenda's steps timed in this process, beside the baseline's. The
+    // rest of quenda's time is its own start (loading its libraries) and exit.
+    std::printf("%-8s %-11s %7s %11s %6s %8s %6s | %6s %6s\n", "split", "", "server", "conversion",
+                "body", "request", "stop", "steps", "rest");
     for (const auto& row : splits) {
-        const double steps = row.conversion + row.body + row.request;
-        std::printf("%-8s %11.3f %9.3f %11.3f %9.3f %9.3f | %7.3f %7.3f\n",
-                    (std::to_string(row.minutes) + " min").c_str(), row.conversion, row.ffmpeg,
-                    row.body, row.request, row.curl, steps, row.quenda - steps);
+        const auto& q = row.quenda;
+        const double steps = q.start + q.conversion + q.body + q.request + q.stop;
+        std::printf("%-8s %-11s %7.3f %11.3f %6.3f %8.3f %6.3f | %6.3f %6.3f\n",
+                    (std::to_string(row.minutes) + " min").c_str(), "quenda", q.start, q.conversion,
+                    q.body, q.request, q.stop, steps, row.total - steps);
+        const auto& b = row.baseline;
+        std::printf("%-8s %-11s %7.3f %11.3f %6s %8.3f %6.3f | %6.3f\n", "", "ffmpeg+curl", b.start,
+                    b.ffmpeg, "", b.curl, b.stop, b.total);
     }
+    // The programs' own start and exit, doing no work: most of quenda's "rest" above, next to
+    // what curl and ffmpeg pay for theirs inside the baseline's figures.
+    std::printf("%-8s", "start");
+    const std::pair<std::filesystem::path, std::vector<std::string>> bare[] = {
+        {quenda, {"--cli"}}, {"/usr/bin/curl", {"--version"}}, {"/usr/bin/ffmpeg", {"-version"}}};
+    for (const auto& [program, arguments] : bare) {
+        std::vector<double> wall, cpu;
+        for (int i = 0; i < repetitions; ++i) {
+            const Run run = runWatched(program, arguments, environment);
+            wall.push_back(run.seconds);
+            cpu.push_back(run.cpuSeconds);
+        }
+        std::printf("  %s %.3f s (cpu %.3f s)", program.filename().c_str(), median(wall),
+                    median(cpu));
+    }
+    std::printf("\n");
     std::printf(
-        "(medians of %d runs; \"w/o start\" leaves out the server start; the request body "
-        "holds 1.9 MB per minute of audio)\n",
+        "(medians of %d runs; both sides start a fresh fake server per run; the baseline's "
+        "conversion is the ffmpeg program, its request the curl program, each with its own "
+        "process start; the request body holds 1.9 MB per minute of audio)\n",
         repetitions);
-    server->terminate();
-    server->waitForExit();
+    std::printf("load average (1, 5, 15 min) after: %s\n", loadAverage().c_str());
     return 0;
 }

@@ -94,7 +94,8 @@ std::string TranscriptionEngine::transcribe(const std::filesystem::path& file,
     const auto info = options.fast ? shortWavFile(wav.path()) : std::nullopt;
     return inferWithWindow(info, options, [&](std::optional<int> audioContext) {
         MultipartBody body = startInferenceBody(language, audioContext);
-        // Read straight into the request body: the audio is held in memory once.
+        // The body reads the audio from the open file while it is sent, never all of it into
+        // memory.
         body.appendFileContents(wav.path());
         body.finish();
         return sendInference(body);
@@ -127,7 +128,10 @@ std::string TranscriptionEngine::sendInference(const MultipartBody& body) {
     request.method = "POST";
     request.url = "http://" + settings_.host + ":" + std::to_string(serverPort()) + "/inference";
     request.headers = {{"Content-Type", body.contentType()}};
-    request.body = body.bytes();
+    request.bodySize = body.size();
+    request.readBody = [&body](uint64_t offset, std::span<char> buffer) {
+        return body.read(offset, buffer);
+    };
     request.timeout = settings_.inferenceTimeout;
     const HttpResponse response = Http::send(request);
 

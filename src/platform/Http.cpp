@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <exception>
 #include <memory>
 #include <mutex>
 
@@ -12,6 +14,36 @@ namespace {
 size_t appendBody(char* data, size_t size, size_t count, void* target) {
     static_cast<std::string*>(target)->append(data, size * count);
     return size * count;
+}
+
+// The state of a body sent through HttpRequest::readBody.
+struct BodyReader {
+    const HttpRequest& request;
+    uint64_t sent = 0;
+    std::exception_ptr failure;
+    bool endedEarly = false;
+};
+
+size_t readBody(char* data, size_t size, size_t count, void* source) {
+    auto& reader = *static_cast<BodyReader*>(source);
+    const size_t room = static_cast<size_t>(
+        std::min<uint64_t>(size * count, reader.request.bodySize - reader.sent));
+    if (room == 0)
+        return 0;
+    try {
+        const size_t n = reader.request.readBody(reader.sent, std::span(data, room));
+        // A body that ends early would leave the server waiting for the rest until the
+        // time-out.
+        if (n == 0 || n > room) {
+            reader.endedEarly = true;
+            return CURL_READFUNC_ABORT;
+        }
+        reader.sent += n;
+        return n;
+    } catch (...) {
+        reader.failure = std::current_exception();
+        return CURL_READFUNC_ABORT;
+    }
 }
 
 struct CurlHandle {
@@ -49,17 +81,23 @@ HttpResponse send(const HttpRequest& request) {
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &response.body);
 
+    BodyReader reader{request, 0, nullptr, false};
     if (request.method == "GET") {
         curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     } else {
-        if (request.method == "POST") {
-            curl_easy_setopt(h, CURLOPT_POST, 1L);
-        } else {
+        curl_easy_setopt(h, CURLOPT_POST, 1L);
+        if (request.method != "POST")
             curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        if (request.readBody) {
+            curl_easy_setopt(h, CURLOPT_READFUNCTION, readBody);
+            curl_easy_setopt(h, CURLOPT_READDATA, &reader);
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(request.bodySize));
+        } else {
+            curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                             static_cast<curl_off_t>(request.body.size()));
         }
-        curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
-        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
-                         static_cast<curl_off_t>(request.body.size()));
     }
     for (const auto& [name, value] : request.headers) {
         curl.headers = curl_slist_append(curl.headers, (name + ": " + value).c_str());
@@ -69,6 +107,12 @@ HttpResponse send(const HttpRequest& request) {
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, curl.headers);
 
     CURLcode result = curl_easy_perform(h);
+    if (reader.failure)
+        std::rethrow_exception(reader.failure);
+    if (reader.endedEarly) {
+        response.transportError = "o corpo da requisição terminou antes do tamanho anunciado";
+        return response;
+    }
     if (result != CURLE_OK) {
         response.transportError = errorText[0] ? errorText : curl_easy_strerror(result);
         response.body.clear();

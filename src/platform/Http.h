@@ -1,6 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -14,6 +17,12 @@ struct HttpRequest {
     std::vector<std::pair<std::string, std::string>> headers;
     // Not copied: the caller keeps the bytes alive until send() returns.
     std::string_view body;
+    // Instead of `body`, a body of bodySize bytes produced piece by piece while it is sent:
+    // readBody copies the bytes from `offset` on into `buffer`, as many as fit, and returns
+    // how many it copied. An exception it throws ends the exchange and leaves send() as it
+    // was thrown; a body that ends before bodySize bytes is a transport error.
+    std::function<size_t(uint64_t offset, std::span<char> buffer)> readBody;
+    uint64_t bodySize = 0;
     // The whole exchange (connect, send, wait, receive) must end within this time.
     std::chrono::milliseconds timeout{60000};
 };
@@ -33,6 +42,7 @@ struct HttpResponse {
 // Redirects are not followed: the servers spoken to here are local.
 namespace Http {
 
+// Never throws, except what the request's readBody throws.
 HttpResponse send(const HttpRequest& request);
 
 inline HttpResponse get(std::string url, std::chrono::milliseconds timeout) {

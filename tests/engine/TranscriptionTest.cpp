@@ -20,6 +20,7 @@
 #include "engine/MultipartBody.h"
 #include "engine/ShortWindow.h"
 #include "engine/TranscriptionEngine.h"
+#include "platform/Http.h"
 #include "platform/LoopbackPorts.h"
 #include "platform/Text.h"
 
@@ -33,7 +34,16 @@ using test::thrown;
 using test::writeFile;
 using Engine = TranscriptionEngine;
 
-TEST(MultipartBodyTest, TheBytesAreExactlyThePromisedLayout) {
+// A body's bytes as a sender gets them: read in pieces that straddle its parts.
+std::string readAll(const MultipartBody& body) {
+    std::string bytes;
+    char piece[7];
+    while (size_t n = body.read(bytes.size(), piece))
+        bytes.append(piece, n);
+    return bytes;
+}
+
+TEST(MultipartBodyTest, TheBytesAreExactlyThePromisedLayoutAndTheFileIsSentAsItWasAdded) {
     test::TempDir dir;
     writeFile(dir / "audio", "RIFF\0\r\n--"s);
     MultipartBody body("Boundary-B");
@@ -42,14 +52,25 @@ TEST(MultipartBodyTest, TheBytesAreExactlyThePromisedLayout) {
     body.beginFile("file", "audio.wav", "audio/wav");
     body.appendFileContents(dir / "audio");
     body.finish();
+    fs::remove(dir / "audio");  // as the engine removes its converted file before it sends
+    const std::string expected =
+        "--Boundary-B\r\nContent-Disposition: form-data; name=\"response_format\"\r\n\r\njson\r\n"
+        "--Boundary-B\r\nContent-Disposition: form-data; name=\"language\"\r\n"
+        "\r\npt\r\n--Boundary-B\r\nContent-Disposition: form-data; "
+        "name=\"file\"; filename=\"audio.wav\"\r\nContent-Type: audio/wav\r\n"
+        "\r\nRIFF\0\r\n--\r\n--Boundary-B--\r\n"s;
     EXPECT_EQ(body.contentType(), "multipart/form-data; boundary=Boundary-B");
-    EXPECT_EQ(body.bytes(),
-              "--Boundary-B\r\nContent-Disposition: form-data; "
-              "name=\"response_format\"\r\n\r\njson\r\n"
-              "--Boundary-B\r\nContent-Disposition: form-data; name=\"language\"\r\n"
-              "\r\npt\r\n--Boundary-B\r\nContent-Disposition: form-data; "
-              "name=\"file\"; filename=\"audio.wav\"\r\nContent-Type: audio/wav\r\n"
-              "\r\nRIFF\0\r\n--\r\n--Boundary-B--\r\n"s);
+    EXPECT_EQ(body.size(), expected.size());
+    EXPECT_EQ(readAll(body), expected);
+
+    // A file shortened or lengthened after it was added is never sent as another size.
+    for (const std::string& changed : {"RIFF"s, "RIFF\0\r\n--\r\n--"s}) {
+        writeFile(dir / "audio", "RIFF\0\r\n--"s);
+        MultipartBody changing("B");
+        changing.appendFileContents(dir / "audio");
+        writeFile(dir / "audio", changed);
+        EXPECT_EQ(thrown<fs::filesystem_error>([&] { readAll(changing); }).path1(), dir / "audio");
+    }
 }
 
 class Transcription : public ::testing::Test {
@@ -380,6 +401,28 @@ TEST_F(Transcription, TransportFailuresAreReportedWithTheirDescription) {
     auto timedOut = thrown<EngineError>([&] { slow->transcribeWavData(wav, "base", "pt"); });
     EXPECT_EQ(timedOut.kind(), EngineError::Kind::transcriptionFailed);
     EXPECT_THAT(timedOut.payload(), ::testing::HasSubstr("timed out"));
+
+    // A body whose file was shortened after it was added: the read failure ends the upload
+    // and leaves the send; a body that ends early is a failure at once, not a wait for the
+    // time-out.
+    writeFile(dir_ / "curta.wav", wav);
+    MultipartBody body("Boundary-B");
+    body.beginFile("file", "audio.wav", "audio/wav");
+    body.appendFileContents(dir_ / "curta.wav");
+    body.finish();
+    writeFile(dir_ / "curta.wav", wav.substr(0, wav.size() / 2));
+    HttpRequest request;
+    request.method = "POST";
+    request.url = "http://127.0.0.1:" + std::to_string(slow->serverPort()) + "/";
+    request.readBody = [&](uint64_t offset, std::span<char> buffer) {
+        return body.read(offset, buffer);
+    };
+    request.bodySize = body.size();
+    request.timeout = std::chrono::seconds(10);
+    EXPECT_EQ(thrown<fs::filesystem_error>([&] { Http::send(request); }).path1(),
+              dir_ / "curta.wav");
+    request.readBody = [](uint64_t, std::span<char>) { return size_t(0); };
+    EXPECT_FALSE(Http::send(request).answered());
 }
 
 TEST_F(Transcription, ConcurrentRequestsAreEachAnswered) {

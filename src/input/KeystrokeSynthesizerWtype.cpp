@@ -1,0 +1,22 @@
+#include "input/KeystrokeSynthesizerWtype.h"
+
+#include <cstdlib>
+
+#include "input/WaylandTools.h"
+
+namespace quenda {
+
+bool KeystrokeSynthesizerWtype::isTrusted() {
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    return display && *display && findProgram("wtype");
+}
+
+bool KeystrokeSynthesizerWtype::postPasteShortcut() {
+    const auto wtype = findProgram("wtype");
+    if (!wtype)
+        return false;
+    const auto run = runTool(*wtype, {"-M", "ctrl", "v", "-m", "ctrl"}, std::chrono::seconds(3));
+    return run && run->status == 0;
+}
+
+}  // namespace quenda

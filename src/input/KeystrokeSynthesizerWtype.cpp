@@ -15,7 +15,10 @@ bool KeystrokeSynthesizerWtype::postPasteShortcut() {
     const auto wtype = findProgram("wtype");
     if (!wtype)
         return false;
-    const auto run = runTool(*wtype, {"-M", "ctrl", "v", "-m", "ctrl"}, std::chrono::seconds(3));
+    // A new virtual keyboard is not ready at once: sway drops keys sent right after wtype
+    // connects, so wtype waits a moment before pressing anything.
+    const auto run =
+        runTool(*wtype, {"-s", "150", "-M", "ctrl", "v", "-m", "ctrl"}, std::chrono::seconds(3));
     return run && run->status == 0;
 }
 

@@ -25,9 +25,11 @@ std::optional<std::filesystem::path> findProgram(std::string_view name) {
 
 std::optional<ToolRun> runTool(const std::filesystem::path& program,
                                const std::vector<std::string>& arguments,
-                               std::chrono::milliseconds timeout, bool captureOutput) {
+                               std::chrono::milliseconds timeout, ToolOutput output) {
+    const bool captureOutput = output == ToolOutput::standardOutput;
     ProcessOptions options;
-    options.standardError = ProcessOptions::Output::capture;
+    if (output != ToolOutput::none)
+        options.standardError = ProcessOptions::Output::capture;
     if (captureOutput)
         options.standardOutput = ProcessOptions::Output::capture;
     std::unique_ptr<Process> process;
@@ -43,7 +45,7 @@ std::optional<ToolRun> runTool(const std::filesystem::path& program,
         std::fprintf(stderr, "quenda: %s did not finish in time\n", program.c_str());
         return std::nullopt;
     }
-    if (*status != 0)
+    if (*status != 0 && output != ToolOutput::none)
         std::fprintf(stderr, "quenda: %s: %s", program.c_str(),
                      process->standardErrorText().c_str());
     return ToolRun{*status, captureOutput ? process->standardOutputText() : std::string()};

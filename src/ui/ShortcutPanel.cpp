@@ -19,7 +19,9 @@ ShortcutPanel::ShortcutPanel(AppState& state, QWidget* parent)
       keys_(new QLabel(this)),
       recording_(new QLabel(this)),
       hint_(new QLabel(this)),
-      warning_(new QLabel(this)) {
+      warning_(new QLabel(this)),
+      backends_(chooseInputBackends(SessionEnvironment::fromProcess())),
+      backend_(new QLabel(this)) {
     keycap_->setObjectName("keycap");
     keycap_->setStyleSheet(
         QStringLiteral("#keycap { background: rgba(128, 128, 128, 38); "
@@ -30,6 +32,9 @@ ShortcutPanel::ShortcutPanel(AppState& state, QWidget* parent)
     style::caption(*hint_);
     style::caption(*warning_, false);
     warning_->setStyleSheet(QStringLiteral("color: #c93400;"));
+    style::caption(*backend_);
+    backend_->setObjectName("inputBackends");
+    backend_->setTextInteractionFlags(Qt::TextSelectableByMouse);  // the commands can be copied
 
     auto* row = new QHBoxLayout;
     row->addWidget(label_);
@@ -44,6 +49,7 @@ ShortcutPanel::ShortcutPanel(AppState& state, QWidget* parent)
     layout->addLayout(row);
     layout->addWidget(hint_);
     layout->addWidget(warning_);
+    layout->addWidget(backend_);
     connect(clean_, &QCheckBox::clicked, this, [this](bool on) { state_.setCleanWithLLM(on); });
     refresh();
 }
@@ -60,6 +66,17 @@ void ShortcutPanel::refresh() {
     hint_->setText(l10n("hotkey.hint"));
     warning_->setText(l10n("accessibility.warning"));
     warning_->setVisible(!state_.accessibilityOK());
+    QString backends =
+        l10n("backend.inuse")
+            .arg(QString::fromUtf8(triggerName(backends_.trigger)),
+                 QString::fromUtf8(pasteName(backends_.paste)), l10n(backends_.reason));
+    // The commands are the way in where no program may watch a key, and where the desktop's
+    // shortcut portal is missing or said no.
+    if (backends_.trigger == TriggerBackend::commands)
+        backends += QLatin1Char('\n') + l10n("backend.bind.pressrelease");
+    else if (backends_.trigger == TriggerBackend::portalShortcuts && !state_.accessibilityOK())
+        backends += QLatin1Char('\n') + l10n("backend.bind.toggle");
+    backend_->setText(backends);
 }
 
 }  // namespace quenda::ui

@@ -23,9 +23,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What the program needs that it does not link: ffmpeg, which it runs to convert audio files,
 # and Qt's display plugins (only recommended by libqt6gui6; without them no window opens).
 set(QUENDA_DEB_DEPENDS ffmpeg qt6-qpa-plugins)
-# What it works better with: a sound server (any desktop has one).
-# The Wayland backends' programs (wl-clipboard, wtype) belong in this list.
-set(QUENDA_DEB_RECOMMENDS "pipewire-pulse | pulseaudio")
+# What it works better with: a sound server (any desktop has one), and on Wayland sessions the
+# clipboard program (wl-copy) and, on wlroots desktops, the paste keystroke (wtype).
+set(QUENDA_DEB_RECOMMENDS "pipewire-pulse | pulseaudio" wl-clipboard wtype)
 list(JOIN QUENDA_DEB_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 list(JOIN QUENDA_DEB_RECOMMENDS ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS)
 

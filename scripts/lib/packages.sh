@@ -17,10 +17,10 @@ quenda_build_packages=(
 )
 
 # To run it, beyond the libraries above: the programs it starts (the whisper.cpp server is
-# built by scripts/install-whisper-server) and Qt's display plugins.
-# (The Wayland backends add their programs here.)
+# built by scripts/install-whisper-server), Qt's display plugins, and on Wayland sessions the
+# clipboard (wl-copy) and the paste keystroke on wlroots desktops (wtype).
 quenda_run_packages=(
-  ffmpeg qt6-qpa-plugins
+  ffmpeg qt6-qpa-plugins wl-clipboard wtype
 )
 
 # To make the .deb: dpkg-shlibdeps (dpkg-dev) computes the Depends, and CPack needs `file`.
@@ -38,6 +38,8 @@ quenda_test_packages=(
   fonts-dejavu-core xvfb xauth x11-utils x11-xserver-utils x11-xkb-utils xdotool xclip
   iproute2 util-linux procps python3
   desktop-file-utils appstream groff-base
+  # a headless sway and Qt's Wayland platform for the Wayland paste test
+  sway qt6-wayland
 )
 
 # Installs the packages of the named groups (build, run, package, test) that are missing, with

@@ -14,6 +14,7 @@
 #include "engine/TranscriptionEngine.h"
 #include "input/HotkeyManagerX11.h"
 #include "input/KeystrokeSynthesizerXTest.h"
+#include "input/WaylandTools.h"
 #include "llm/OllamaClient.h"
 
 namespace quenda::doctor {
@@ -150,6 +151,31 @@ Check hotkeyFree(bool displayReachable) {
     backend.remove();
     check.ok = true;
     check.detail = "livre";
+    return check;
+}
+
+Check inputBackends(const InputBackends& chosen) {
+    Check check = named("Atalho e colagem");
+    check.required = false;  // without them the window still dictates and copies
+    const char* why = chosen.reason == "backend.reason.kde"       ? "Wayland no KDE Plasma"
+                      : chosen.reason == "backend.reason.gnome"   ? "Wayland no GNOME"
+                      : chosen.reason == "backend.reason.wlroots" ? "Wayland num compositor wlroots"
+                      : chosen.wayland                            ? "Wayland"
+                                                                  : "sessão X11";
+    check.detail = std::string(why) + ": atalho por " + std::string(triggerName(chosen.trigger)) +
+                   ", colagem por " + std::string(pasteName(chosen.paste));
+    if (chosen.trigger == TriggerBackend::commands)
+        check.detail += " (associe quenda --ptt-press ao apertar e quenda --ptt-release ao soltar)";
+    std::string missing;
+    if (chosen.clipboardThroughWlCopy && !findProgram("wl-copy"))
+        missing = "wl-clipboard";
+    if (chosen.paste == PasteBackend::wtype && !findProgram("wtype"))
+        missing += missing.empty() ? "wtype" : " wtype";
+    check.ok = missing.empty();
+    if (!check.ok) {
+        check.detail += "; faltam programas";
+        check.fix = "sudo apt install " + missing;
+    }
     return check;
 }
 

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "input/SessionBackends.h"
+
 namespace quenda::doctor {
 
 // One piece Quenda needs, as the doctor found it.
@@ -22,6 +24,9 @@ Check soundServer();
 Check display();
 // Whether another program holds the push-to-talk combination (needs a reachable display).
 Check hotkeyFree(bool displayReachable);
+// Which push-to-talk and paste backends the session gets and why; on Wayland, whether the
+// programs they run are installed.
+Check inputBackends(const InputBackends& chosen);
 Check ollama();
 Check portugueseVoice();
 

@@ -43,17 +43,21 @@ void report(const doctor::Check& check) {
 
 std::string runDoctorCommand(const std::vector<std::string>& args) {
     const std::string modelID = modelOption(args);
-    const doctor::Check screen = doctor::display();
-    const doctor::Check checks[] = {
+    const InputBackends backends = chooseInputBackends(SessionEnvironment::fromProcess());
+    std::vector<doctor::Check> checks = {
         doctor::speechServer(),
         doctor::model(modelID),
         doctor::ffmpeg(),
         doctor::soundServer(),
-        screen,
-        doctor::hotkeyFree(screen.ok),
-        doctor::ollama(),
-        doctor::portugueseVoice(),
     };
+    // The X11 display and grab matter only where the X11 backends are the ones in use.
+    if (!backends.wayland) {
+        checks.push_back(doctor::display());
+        checks.push_back(doctor::hotkeyFree(checks.back().ok));
+    }
+    checks.push_back(doctor::inputBackends(backends));
+    checks.push_back(doctor::ollama());
+    checks.push_back(doctor::portugueseVoice());
     bool ready = true;
     for (const auto& check : checks) {
         report(check);

@@ -194,6 +194,48 @@ const Table& table() {
          {"Iniciar tradução ao vivo", "Start live translation", "Iniciar traducción en vivo"}},
         {"tray.live.stop",
          {"Parar tradução ao vivo", "Stop live translation", "Detener traducción en vivo"}},
+        // The push-to-talk and paste backends in use, under the shortcut ("%1" the trigger,
+        // "%2" the paste, "%3" why: one of the backend.reason texts).
+        {"backend.inuse",
+         {"Atalho: %1 · Colar: %2 — %3", "Shortcut: %1 · Paste: %2 — %3",
+          "Atajo: %1 · Pegar: %2 — %3"}},
+        {"backend.reason.x11", {"sessão X11", "X11 session", "sesión X11"}},
+        {"backend.reason.kde",
+         {"Wayland no KDE Plasma, pelos portais do desktop",
+          "Wayland on KDE Plasma, through the desktop portals",
+          "Wayland en KDE Plasma, mediante los portales del escritorio"}},
+        {"backend.reason.gnome",
+         {"Wayland no GNOME, pelos portais do desktop (atalho global a partir do GNOME 48)",
+          "Wayland on GNOME, through the desktop portals (global shortcut from GNOME 48 on)",
+          "Wayland en GNOME, mediante los portales del escritorio (atajo global desde GNOME 48)"}},
+        {"backend.reason.wlroots",
+         {"Wayland num compositor wlroots (sway, Hyprland): sem portal de atalhos",
+          "Wayland on a wlroots compositor (sway, Hyprland): no shortcuts portal",
+          "Wayland en un compositor wlroots (sway, Hyprland): sin portal de atajos"}},
+        {"backend.reason.wayland",
+         {"Wayland, pelos portais do desktop", "Wayland, through the desktop portals",
+          "Wayland, mediante los portales del escritorio"}},
+        {"backend.bind.pressrelease",
+         {"Associe a tecla nas configurações do desktop: ao apertar, quenda --ptt-press; ao "
+          "soltar, quenda --ptt-release (no sway: bindsym --release). Onde só se associa o "
+          "apertar: quenda --toggle.",
+          "Bind the key in your desktop's settings: on press, quenda --ptt-press; on release, "
+          "quenda --ptt-release (sway: bindsym --release). Where only a press can be bound: "
+          "quenda --toggle.",
+          "Asocia la tecla en la configuración del escritorio: al pulsar, quenda --ptt-press; "
+          "al soltar, quenda --ptt-release (en sway: bindsym --release). Donde solo se asocia "
+          "la pulsación: quenda --toggle."}},
+        {"backend.bind.toggle",
+         {"O desktop não ofereceu o atalho global: crie nas configurações do sistema um atalho "
+          "de teclado que rode quenda --toggle (aperte para gravar, aperte de novo para parar).",
+          "The desktop did not grant the global shortcut: create a keyboard shortcut in the "
+          "system settings that runs quenda --toggle (press to record, press again to stop).",
+          "El escritorio no concedió el atajo global: crea en la configuración del sistema un "
+          "atajo de teclado que ejecute quenda --toggle (pulsa para grabar, pulsa otra vez para "
+          "parar)."}},
+        // What the desktop shows beside the push-to-talk shortcut in its settings.
+        {"backend.portal.description",
+         {"Segurar para falar (Quenda)", "Hold to talk (Quenda)", "Mantén para hablar (Quenda)"}},
         {"tray.quit", {"Sair do Quenda", "Quit Quenda", "Salir de Quenda"}},
         {"tray.recording", {"Quenda — gravando…", "Quenda — recording…", "Quenda — grabando…"}},
         {"tray.transcribing",

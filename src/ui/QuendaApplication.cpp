@@ -5,7 +5,14 @@
 #include <thread>
 
 #include "audio/ProcessTapCapturePulse.h"
+#include "input/HotkeyManagerCommands.h"
+#include "input/HotkeyManagerPortal.h"
+#include "input/KeystrokeSynthesizerRemoteDesktop.h"
+#include "input/KeystrokeSynthesizerWtype.h"
 #include "input/KeystrokeSynthesizerXTest.h"
+#include "input/PasteboardWlCopy.h"
+#include "input/SessionBackends.h"
+#include "l10n/L10n.h"
 #include "live/LiveServicesDefault.h"
 #include "llm/OllamaClient.h"
 #include "platform/TemporaryFile.h"
@@ -22,12 +29,51 @@
 
 namespace quenda::ui {
 
+namespace {
+
+// The session decides how push-to-talk arrives and how the text is pasted (see
+// chooseInputBackends); the application state only sees the interfaces.
+std::unique_ptr<HotkeyManager::Backend> makeTrigger(const InputBackends& chosen) {
+    switch (chosen.trigger) {
+        case TriggerBackend::portalShortcuts:
+            return std::make_unique<HotkeyManagerPortal>(
+                QString::fromLatin1(kApplicationId),
+                QString::fromStdString(L10n::t("backend.portal.description")));
+        case TriggerBackend::commands:
+            return std::make_unique<HotkeyManagerCommands>();
+        case TriggerBackend::x11Grab:
+            break;
+    }
+    return HotkeyManager::Backend::createForPlatform();
+}
+
+std::unique_ptr<KeystrokeSynthesizer> makeKeystrokes(const InputBackends& chosen) {
+    switch (chosen.paste) {
+        case PasteBackend::remoteDesktop:
+            return std::make_unique<KeystrokeSynthesizerRemoteDesktop>(standardDefaults());
+        case PasteBackend::wtype:
+            return std::make_unique<KeystrokeSynthesizerWtype>();
+        case PasteBackend::xtest:
+            break;
+    }
+    return std::make_unique<KeystrokeSynthesizerXTest>();
+}
+
+std::shared_ptr<Pasteboard> makePasteboard(const InputBackends& chosen) {
+    if (chosen.clipboardThroughWlCopy)
+        return std::make_shared<PasteboardWlCopy>();
+    return std::make_shared<PasteboardQt>();
+}
+
+}  // namespace
+
 QuendaApplication::QuendaApplication(QApplication& application, SingleInstance& instance,
                                      Options options)
     : application_(application),
       // Held until the window exists: nothing reports to a window that is not there yet.
       mainQueue_(std::make_unique<MainQueueQt>(MainQueueQt::Start::held)),
-      pasteboard_(std::make_shared<PasteboardQt>()),
+      backends_(chooseInputBackends(SessionEnvironment::fromProcess())),
+      pasteboard_(makePasteboard(backends_)),
       dialog_(std::make_shared<OpenFileDialogQt>()),
       engine_(std::make_shared<TranscriptionEngine>()),
       tray_(new TrayIcon(this)),
@@ -36,9 +82,9 @@ QuendaApplication::QuendaApplication(QApplication& application, SingleInstance& 
     services.mainQueue = mainQueue_.get();
     services.engine = engine_;
     services.recorder = audio::Recorder::create();
-    services.hotkeyBackend = HotkeyManager::Backend::createForPlatform();
+    services.hotkeyBackend = makeTrigger(backends_);
     services.pasteboard = pasteboard_;
-    services.keystrokes = std::make_unique<KeystrokeSynthesizerXTest>();
+    services.keystrokes = makeKeystrokes(backends_);
     services.downloader = std::make_unique<ModelDownloader>(*mainQueue_);
     services.makeLiveTranslator = [](std::shared_ptr<TranscriptionEngine> engine) {
         return std::make_unique<live::LiveTranslator>(live::defaultLiveServices(std::move(engine)));

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/AppState.h"
+#include "input/SessionBackends.h"
 
 class QApplication;
 
@@ -54,7 +55,8 @@ class QuendaApplication final : public QObject {
 
     QApplication& application_;
     std::unique_ptr<MainQueueQt> mainQueue_;
-    std::shared_ptr<PasteboardQt> pasteboard_;
+    const InputBackends backends_;
+    std::shared_ptr<Pasteboard> pasteboard_;
     std::shared_ptr<OpenFileDialogQt> dialog_;
     std::shared_ptr<TranscriptionEngine> engine_;
     std::shared_ptr<AppState> state_;

@@ -20,7 +20,9 @@ ShortcutPanel::ShortcutPanel(AppState& state, QWidget* parent)
       keys_(new QLabel(this)),
       recording_(new QLabel(this)),
       hint_(new QLabel(this)),
-      warning_(new QLabel(this)) {
+      warning_(new QLabel(this)),
+      backends_(chooseInputBackends(SessionEnvironment::fromProcess())),
+      backend_(new QLabel(this)) {
     keycap_->setObjectName("keycap");
     keycap_->setStyleSheet(
         QStringLiteral("#keycap { background: rgba(128, 128, 128, 38); "
@@ -31,6 +33,9 @@ ShortcutPanel::ShortcutPanel(AppState& state, QWidget* parent)
     style::caption(*hint_);
     style::caption(*warning_, false);
     warning_->setStyleSheet(QStringLiteral("color: #c93400;"));
+    style::caption(*backend_);
+    backend_->setObjectName("inputBackends");
+    backend_->setTextInteractionFlags(Qt::TextSelectableByMouse);  // the commands can be copied
 
     auto* toggles = new QHBoxLayout;
     toggles->setSpacing(24);
@@ -50,6 +55,7 @@ ShortcutPanel::ShortcutPanel(AppState& state, QWidget* parent)
     layout->addLayout(row);
     layout->addWidget(hint_);
     layout->addWidget(warning_);
+    layout->addWidget(backend_);
     connect(clean_, &QCheckBox::clicked, this, [this](bool on) { state_.setCleanWithLLM(on); });
     connect(fast_, &QCheckBox::clicked, this, [this](bool on) { state_.setFastMode(on); });
     refresh();
@@ -72,6 +78,17 @@ void ShortcutPanel::refresh() {
     hint_->setText(l10n("hotkey.hint"));
     warning_->setText(l10n(state_.hotkeyTaken() ? "hotkey.taken" : "accessibility.warning"));
     warning_->setVisible(!state_.accessibilityOK());
+    QString backends =
+        l10n("backend.inuse")
+            .arg(QString::fromUtf8(triggerName(backends_.trigger)),
+                 QString::fromUtf8(pasteName(backends_.paste)), l10n(backends_.reason));
+    // The commands are the way in where no program may watch a key, and where the desktop's
+    // shortcut portal is missing or said no.
+    if (backends_.trigger == TriggerBackend::commands)
+        backends += QLatin1Char('\n') + l10n("backend.bind.pressrelease");
+    else if (backends_.trigger == TriggerBackend::portalShortcuts && !state_.accessibilityOK())
+        backends += QLatin1Char('\n') + l10n("backend.bind.toggle");
+    backend_->setText(backends);
 }
 
 }  // namespace quenda::ui

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include "app/AppState.h"
+#include "input/SessionBackends.h"
 
 class QCheckBox;
 class QLabel;
@@ -28,6 +29,10 @@ class ShortcutPanel final : public QWidget {
     QLabel* recording_;
     QLabel* hint_;
     QLabel* warning_;
+    // Which push-to-talk and paste backends this session uses and why, and on a desktop where
+    // the shortcut has to be bound by hand, the command to bind.
+    const InputBackends backends_;
+    QLabel* backend_;
 };
 
 }  // namespace quenda::ui

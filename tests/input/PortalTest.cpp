@@ -1,0 +1,188 @@
+// The portal backends (push-to-talk through GlobalShortcuts, the paste keystroke through
+// RemoteDesktop) against a stand-in portal on a private session bus.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusObjectPath>
+
+#include "FakePortal.h"
+#include "input/HotkeyManagerPortal.h"
+#include "input/KeystrokeSynthesizerRemoteDesktop.h"
+#include "platform/InMemoryDefaults.h"
+#include "support/QtTestSupport.h"
+#include "support/SessionBus.h"
+
+namespace quenda {
+namespace {
+
+using test::processEventsUntil;
+
+class PortalTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(bus_.ready());
+        portal_ = std::make_unique<test::FakePortal>();
+        ASSERT_TRUE(portal_->ready());
+    }
+    void TearDown() override { portal_.reset(); }
+
+    test::ScopedQtApplication<QCoreApplication> app_;
+    test::PrivateSessionBus bus_;
+    std::unique_ptr<test::FakePortal> portal_;
+};
+
+// What the push-to-talk backend reported, in order: "press", "release", "grab 0/1".
+struct Reports {
+    std::vector<std::string> seen;
+    bool install(HotkeyManagerPortal& backend) {
+        return backend.install(
+            Hotkey::pushToTalk(),
+            [this](KeyEventType type, int64_t keyCode, uint64_t flags) {
+                EXPECT_EQ(keyCode, Hotkey::pushToTalk().keyCode);
+                EXPECT_EQ(flags, Hotkey::pushToTalk().modifiers);
+                seen.push_back(type == KeyEventType::keyDown ? "press" : "release");
+                return HotkeyDecision{};
+            },
+            [this](bool active) { seen.push_back(active ? "grab 1" : "grab 0"); });
+    }
+};
+
+const QString kId = QString::fromLatin1(HotkeyManagerPortal::kShortcutId);
+
+TEST_F(PortalTest, BindsOnceAndTurnsActivationsIntoOnePressAndOneRelease) {
+    for (const bool boundBefore : {false, true}) {
+        SCOPED_TRACE(boundBefore);
+        portal_.reset();  // one portal on the bus at a time
+        portal_ = std::make_unique<test::FakePortal>();
+        ASSERT_TRUE(portal_->ready());
+        if (boundBefore)
+            portal_->alreadyBound = {kId};
+        HotkeyManagerPortal backend("app.quenda.Quenda", "Hold to talk");
+        Reports reports;
+        ASSERT_TRUE(reports.install(backend));
+        ASSERT_TRUE(processEventsUntil([&] { return !reports.seen.empty(); }));
+        EXPECT_EQ(reports.seen, std::vector<std::string>{"grab 1"});
+
+        // Registered under the application id first, then the session carries the shortcut
+        // with its preferred keys, then the list; bound only when the desktop lacks it.
+        QStringList expected{"Register", "CreateSession", "ListShortcuts"};
+        if (!boundBefore)
+            expected << "BindShortcuts";
+        EXPECT_EQ(portal_->members(), expected);
+        EXPECT_EQ(portal_->calls()[0].arguments.value(0).toString(), "app.quenda.Quenda");
+        const auto offered = qdbus_cast<QList<PortalShortcut>>(
+            portal_->callsOf("CreateSession")[0].options.value("shortcuts"));
+        ASSERT_EQ(offered.size(), 1);
+        EXPECT_EQ(offered[0].id, kId);
+        EXPECT_EQ(offered[0].properties.value("preferred_trigger").toString(), "CTRL+ALT+d");
+
+        // Another session's and another shortcut's activations are not ours; the repeats of a
+        // held key are one press.
+        const QString session = portal_->lastSession();
+        portal_->activate(session + "x", kId);
+        portal_->activate(session, "other");
+        for (int i = 0; i < 3; ++i)
+            portal_->activate(session, kId);
+        portal_->deactivate(session, kId);
+        portal_->deactivate(session, kId);
+        portal_->activate(session, kId);
+        ASSERT_TRUE(processEventsUntil([&] { return reports.seen.size() == 4; }));
+        EXPECT_EQ(reports.seen, (std::vector<std::string>{"grab 1", "press", "release", "press"}));
+
+        // Removed: the session is closed and later activations reach nobody.
+        backend.remove();
+        ASSERT_TRUE(processEventsUntil([&] { return portal_->members().back() == "Close"; }));
+        EXPECT_EQ(portal_->calls().back().arguments.size(), 0);
+        portal_->deactivate(session, kId);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(reports.seen.size(), 4u);
+    }
+}
+
+TEST_F(PortalTest, AMissingOrRefusingPortalReportsTheShortcutAsNotHeld) {
+    const struct {
+        const char* name;
+        bool globalShortcuts;
+        uint createResponse;
+        uint bindResponse;
+        bool bindKeepsShortcut;
+        const char* lastCall;
+    } cases[] = {
+        {"no interface", false, 0, 0, true, "CreateSession"},
+        {"session refused", true, 2, 0, true, "CreateSession"},
+        {"binding cancelled", true, 0, 1, true, "BindShortcuts"},
+        {"bound nothing", true, 0, 0, false, "BindShortcuts"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        portal_.reset();
+        portal_ = std::make_unique<test::FakePortal>();
+        ASSERT_TRUE(portal_->ready());
+        portal_->globalShortcuts = c.globalShortcuts;
+        portal_->createResponse = c.createResponse;
+        portal_->bindResponse = c.bindResponse;
+        portal_->bindKeepsShortcut = c.bindKeepsShortcut;
+        HotkeyManagerPortal backend("app.quenda.Quenda", "Hold to talk");
+        Reports reports;
+        ASSERT_TRUE(reports.install(backend));
+        ASSERT_TRUE(processEventsUntil([&] { return !reports.seen.empty(); }));
+        EXPECT_EQ(reports.seen, std::vector<std::string>{"grab 0"});
+        EXPECT_EQ(portal_->members().back(), c.lastCall);
+        if (!portal_->lastSession().isEmpty())
+            portal_->activate(portal_->lastSession(), kId);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(reports.seen.size(), 1u);
+    }
+}
+
+TEST_F(PortalTest, RemoteDesktopPastesWithCtrlVAndPassesEachRestoreTokenOn) {
+    auto defaults = std::make_shared<InMemoryDefaults>();
+    for (const char* expectedToken : {"token-1", "token-2"}) {
+        SCOPED_TRACE(expectedToken);
+        KeystrokeSynthesizerRemoteDesktop keystrokes(defaults);
+        EXPECT_FALSE(keystrokes.postPasteShortcut());  // not granted yet
+        ASSERT_TRUE(processEventsUntil([&] { return keystrokes.isTrusted(); }));
+        EXPECT_EQ(defaults->text(KeystrokeSynthesizerRemoteDesktop::kRestoreTokenKey),
+                  expectedToken);
+
+        ASSERT_TRUE(keystrokes.postPasteShortcut());
+        ASSERT_TRUE(processEventsUntil(
+            [&] { return portal_->callsOf("NotifyKeyboardKeycode").size() == 4; }));
+        std::vector<std::pair<int, uint>> keys;
+        for (const auto& call : portal_->callsOf("NotifyKeyboardKeycode"))
+            keys.emplace_back(call.arguments.value(2).toInt(), call.arguments.value(3).toUInt());
+        EXPECT_EQ(keys, (std::vector<std::pair<int, uint>>{{29, 1}, {47, 1}, {47, 0}, {29, 0}}));
+    }
+    // Keyboard only, kept until revoked; the first run had no token, the second the first's.
+    const auto selections = portal_->callsOf("SelectDevices");
+    ASSERT_EQ(selections.size(), 2u);
+    for (const auto& selection : selections) {
+        EXPECT_EQ(selection.options.value("types").toUInt(), 1u);
+        EXPECT_EQ(selection.options.value("persist_mode").toUInt(), 2u);
+    }
+    EXPECT_FALSE(selections[0].options.contains("restore_token"));
+    EXPECT_EQ(selections[1].options.value("restore_token").toString(), "token-1");
+}
+
+TEST_F(PortalTest, RemoteDesktopRefusedOrClosedLeavesThePasteToTheUser) {
+    auto defaults = std::make_shared<InMemoryDefaults>();
+    portal_->startResponse = 1;
+    {
+        KeystrokeSynthesizerRemoteDesktop refused(defaults);
+        ASSERT_TRUE(processEventsUntil([&] { return refused.refused(); }));
+        EXPECT_FALSE(refused.isTrusted());
+        EXPECT_FALSE(refused.postPasteShortcut());
+        EXPECT_FALSE(defaults->text(KeystrokeSynthesizerRemoteDesktop::kRestoreTokenKey));
+    }
+    // A session the desktop closes is asked for again.
+    portal_->startResponse = 0;
+    KeystrokeSynthesizerRemoteDesktop keystrokes(defaults);
+    ASSERT_TRUE(processEventsUntil([&] { return keystrokes.isTrusted(); }));
+    portal_->closeSession(portal_->lastSession());
+    ASSERT_TRUE(processEventsUntil([&] { return !keystrokes.isTrusted(); }));
+    ASSERT_TRUE(processEventsUntil([&] { return keystrokes.isTrusted(); }));
+    EXPECT_EQ(portal_->callsOf("Start").size(), 3u);
+}
+
+}  // namespace
+}  // namespace quenda

@@ -1,0 +1,78 @@
+// The Wayland paste path on a headless sway (started by the "sway" CTest fixture): wl-copy puts
+// the text on the clipboard, wtype sends Ctrl+V, and a native Wayland text field receives it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "TestWindowProcess.h"
+#include "input/KeystrokeSynthesizerWtype.h"
+#include "input/PasteboardWlCopy.h"
+#include "input/Paster.h"
+
+namespace quenda {
+namespace {
+
+// The display the fixture wrote, or nothing when sway is not installed.
+std::optional<std::string> swayDisplay() {
+    std::ifstream state(QUENDA_SWAY_STATE);
+    for (std::string line; std::getline(state, line);)
+        if (line.starts_with("WAYLAND_DISPLAY="))
+            return line.substr(16);
+    return std::nullopt;
+}
+
+class WaylandPasteTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!display_)
+            GTEST_SKIP() << "no headless sway (is sway installed?)";
+    }
+
+    const std::optional<std::string> display_ = swayDisplay();
+    test::TempDir runtime_;
+    test::ScopedEnv wayland_{"WAYLAND_DISPLAY", display_};
+    test::ScopedEnv runtimeDir_{"XDG_RUNTIME_DIR", runtime_.path().string()};
+    test::ScopedEnv platform_{"QT_QPA_PLATFORM", "wayland"};
+};
+
+// Qt counts a Wayland window as active before the compositor's keyboard focus arrives; keys
+// sent in between reach nobody. Escape (which the field ignores) is sent until it arrives.
+bool keyboardReaches(const test::TestWindowProcess& field) {
+    constexpr int kQtKeyEscape = 0x01000000;
+    return test::waitUntil([&] {
+        test::runProgram("/usr/bin/wtype", {"-k", "Escape"});
+        return test::waitUntil([&] { return !field.presses(kQtKeyEscape).empty(); },
+                               std::chrono::milliseconds(200));
+    });
+}
+
+TEST_F(WaylandPasteTest, AccentedTextArrivesInANativeWaylandField) {
+    const std::string text = "Olá, ação é ç";
+    test::TestWindowProcess field;
+    ASSERT_TRUE(keyboardReaches(field));
+    PasteboardWlCopy clipboard;
+    KeystrokeSynthesizerWtype keystrokes;
+    ASSERT_TRUE(keystrokes.isTrusted());
+    EXPECT_TRUE(Paster::pasteAtCursor(text, clipboard, keystrokes));
+    EXPECT_TRUE(test::waitUntil([&] { return field.text() == text; }, std::chrono::seconds(5)))
+        << "text [" << field.text() << "], Ctrl+V presses: " << field.presses(0x56).size();
+    EXPECT_EQ(clipboard.string(), text);
+}
+
+TEST_F(WaylandPasteTest, WithoutWtypeTheTextStaysOnTheClipboard) {
+    // A PATH with wl-clipboard's programs and the ones they run (cat serves the text, rm
+    // cleans up), without wtype.
+    test::TempDir bin;
+    for (const char* program : {"wl-copy", "wl-paste", "cat", "rm"})
+        std::filesystem::create_symlink(std::filesystem::path("/usr/bin") / program,
+                                        bin.path() / program);
+    test::ScopedEnv path("PATH", bin.path().string());
+    PasteboardWlCopy clipboard;
+    KeystrokeSynthesizerWtype keystrokes;
+    EXPECT_FALSE(keystrokes.isTrusted());
+    EXPECT_FALSE(Paster::pasteAtCursor("- só no clipboard", clipboard, keystrokes));
+    EXPECT_EQ(clipboard.string(), "- só no clipboard");
+}
+
+}  // namespace
+}  // namespace quenda

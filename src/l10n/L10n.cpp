@@ -128,9 +128,9 @@ const Table& table() {
          {"Texto colado no cursor ✓", "Text pasted at cursor ✓", "Texto pegado en el cursor ✓"}},
         // Linux wording: pasting needs X11 with XTest, not an Accessibility permission.
         {"status.copied.noax",
-         {"Copiado (o colar automático requer X11 com XTest)",
-          "Copied (auto-paste needs X11 with XTest)",
-          "Copiado (el pegado automático requiere X11 con XTest)"}},
+         {"Copiado: cole com Ctrl+V (o colar automático não está disponível nesta sessão)",
+          "Copied: paste with Ctrl+V (auto-paste is not available in this session)",
+          "Copiado: pega con Ctrl+V (el pegado automático no está disponible en esta sesión)"}},
         {"status.done.copied",
          {"Transcrição concluída ✓ (copiada)", "Transcription done ✓ (copied)",
           "Transcripción lista ✓ (copiada)"}},

@@ -76,8 +76,10 @@ void ShortcutPanel::refresh() {
     recording_->setText(QStringLiteral("● ") + l10n("hotkey.recording"));
     recording_->setVisible(state_.isRecording());
     hint_->setText(l10n("hotkey.hint"));
+    // On X11 the row says what keeps the shortcut from working; on Wayland the backend line
+    // below says which command to bind instead.
     warning_->setText(l10n(state_.hotkeyTaken() ? "hotkey.taken" : "accessibility.warning"));
-    warning_->setVisible(!state_.accessibilityOK());
+    warning_->setVisible(!state_.accessibilityOK() && backends_.trigger == TriggerBackend::x11Grab);
     QString backends =
         l10n("backend.inuse")
             .arg(QString::fromUtf8(triggerName(backends_.trigger)),

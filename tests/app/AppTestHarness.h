@@ -274,6 +274,8 @@ class AppHarness {
         });
         port_ = server_.bind_to_any_port("127.0.0.1");
         serverLoop_ = std::thread([this] { server_.listen_after_bind(); });
+        // A stop() before the loop runs is ignored, and the join would then wait for ever.
+        test::waitUntil([this] { return server_.is_running(); });
     }
     httplib::Server server_;
     std::thread serverLoop_;

@@ -8,8 +8,9 @@ namespace quenda {
 void AppState::wireLiveTranslator() {
     liveTranslator_ = services_.makeLiveTranslator(services_.engine);
     // Every report is stamped, on the translator's thread, with the run that was current when
-    // it was made; on the main queue a report of an earlier run (stopped, then a new one
-    // started before the report was handled) changes nothing.
+    // it was made; on the main queue a report of an earlier run changes nothing. A run ends at
+    // its stop (the user's or its own), so a report it made before and that is handled after
+    // (its "active" status, say) cannot bring it back to the window.
     auto report = [post = mainQueuePoster(), &run = liveRun_](auto work) {
         post([work = std::move(work), madeIn = run.load()](AppState& self) {
             if (madeIn == self.liveRun_.load())
@@ -29,6 +30,7 @@ void AppState::wireLiveTranslator() {
     };
     liveTranslator_->onStop = [report](const std::optional<std::string>& reason) {
         report([reason](AppState& self) {
+            ++self.liveRun_;
             self.liveActive_ = false;
             self.changed(Property::liveActive);
             self.setStatus(reason ? *reason : L10n::t("live.status.stopped"));
@@ -38,6 +40,7 @@ void AppState::wireLiveTranslator() {
 
 void AppState::toggleLiveTranslation() {
     if (liveActive_) {
+        ++liveRun_;
         liveTranslator_->stop(std::nullopt);
         liveActive_ = false;
         changed(Property::liveActive);

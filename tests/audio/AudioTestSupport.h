@@ -3,9 +3,6 @@
 // What the sound tests share: tones, levels, the samples a capture delivers, and independent
 // looks at the test desktop's sound server (pactl, parec).
 
-#include <pulse/introspect.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -13,8 +10,6 @@
 #include <set>
 #include <thread>
 
-#include "WavInfo.h"
-#include "audio/PulseConnection.h"
 #include "audio/PulsePlayback.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
@@ -61,27 +56,6 @@ inline double toneFrequency(const std::vector<float>& samples) {
         return 0;
     std::nth_element(ratios.begin(), ratios.begin() + long(ratios.size() / 2), ratios.end());
     return std::acos(std::clamp(ratios[ratios.size() / 2], -1.0, 1.0)) * kRate / (2 * M_PI);
-}
-
-// A WAV file's description and its first channel's 16-bit samples scaled to −1…1.
-struct Wav {
-    WavInfo info;
-    std::size_t fileSize = 0;
-    std::vector<float> samples;
-};
-inline std::optional<Wav> readWav(const std::filesystem::path& path) {
-    const std::string bytes = readFile(path);
-    auto info = parseWav(bytes);
-    if (!info)
-        return std::nullopt;
-    Wav wav{*info, bytes.size(), {}};
-    for (auto at = info->dataOffset; at + 2 <= info->dataOffset + info->dataBytes;
-         at += 2 * info->channels) {
-        int16_t sample;
-        std::memcpy(&sample, bytes.data() + at, 2);
-        wav.samples.push_back(sample / 32768.0f);
-    }
-    return wav;
 }
 
 // Gathers the blocks a capture delivers, and on how many threads they came.
@@ -184,36 +158,6 @@ inline Child startPaplay(const std::filesystem::path& file,
     if (!waitUntil([&] { return !sinkOfProcess(player->pid()).empty(); }, 5s))
         throw std::runtime_error("paplay did not start playing");
     return player;
-}
-
-// A server module loaded for the life of the object.
-struct LoadedModule {
-    LoadedModule(const std::string& name, const std::string& argument)
-        : index(pactl({"load-module", name, argument})) {}
-    ~LoadedModule() {
-        runProgram("/usr/bin/pactl", {"unload-module", index.substr(0, index.find('\n'))});
-    }
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-    const std::string index;
-};
-
-// Has the server end the record stream of this process, as it does when a device goes away.
-inline void killOwnSourceOutput() {
-    for (const auto& output : pactlList("source-outputs")) {
-        if (output["properties"].value("application.process.id", "") != std::to_string(::getpid()))
-            continue;
-        audio::PulseConnection connection("Quenda tests");
-        audio::PulseConnection::Lock lock(connection);
-        if (connection.await(pa_context_kill_source_output(
-                connection.context(), output["index"].get<uint32_t>(),
-                [](pa_context*, int, void* self) {
-                    static_cast<audio::PulseConnection*>(self)->wakeWaiters();
-                },
-                &connection)))
-            return;
-    }
-    throw std::runtime_error("could not end the record stream of this process");
 }
 
 // Listens to a source in another process (parec) and returns what it heard, mono at 16 kHz:

@@ -13,6 +13,18 @@ namespace {
 
 constexpr const char* kCaptureSink = audio::ProcessTapCapturePulse::kSinkName;
 
+// A server module loaded for the life of the object.
+struct LoadedModule {
+    LoadedModule(const std::string& name, const std::string& argument)
+        : index(pactl({"load-module", name, argument})) {}
+    ~LoadedModule() {
+        runProgram("/usr/bin/pactl", {"unload-module", index.substr(0, index.find('\n'))});
+    }
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+    const std::string index;
+};
+
 class ProcessTapCaptureTest : public ::testing::Test {
   protected:
     void SetUp() override { makeTone(dir / "tone.wav", 30.0); }

@@ -152,8 +152,8 @@ TEST_F(ServerProcess, StartsWithTheFixedArgumentsReusesSwitchesModelAndStops) {
     EXPECT_FALSE(test::processAlive(pids[1]));
     // Each was asked to stop with SIGTERM, not killed, and nothing else stopped them.
     ASSERT_EQ(events("stop").size(), 2u);
-    EXPECT_EQ(events("stop")[0]["signal"], SIGTERM);
-    EXPECT_EQ(events("stop")[1]["signal"], SIGTERM);
+    for (const auto& stop : events("stop"))
+        EXPECT_EQ(stop["signal"], SIGTERM);
     engine.stopServer();  // nothing running: no effect
     EXPECT_FALSE(Engine::ping());
 }

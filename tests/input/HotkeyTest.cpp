@@ -11,8 +11,6 @@ namespace {
 
 TEST(HotkeyTest, PushToTalkIsCtrlAltDAndDisplaysEveryModifierInAFixedOrder) {
     EXPECT_EQ(Hotkey::pushToTalk(), (Hotkey{2, 0x180000}));
-    EXPECT_NE(Hotkey::pushToTalk(), (Hotkey{2, 0x100000}));
-    EXPECT_NE(Hotkey::pushToTalk(), (Hotkey{3, 0x180000}));
     EXPECT_EQ(Hotkey::pushToTalk().display(), "Ctrl+Alt+D");
     EXPECT_EQ((Hotkey{49, 0x1E0000 | 0x10000}).display(), "Ctrl+Alt+Shift+Super+Espaço");
     EXPECT_EQ((Hotkey{36, 0}).display(), "tecla 36");

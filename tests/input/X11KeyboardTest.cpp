@@ -266,14 +266,6 @@ TEST_F(X11KeyboardTest, AnotherClientsGrabRefusesStartAndStopForgetsAHeldPress) 
     EXPECT_EQ(events_.size(), 3u);
 }
 
-TEST(X11KeyboardNoDisplay, StartFailsWithoutADisplay) {
-    ManualMainQueue queue;
-    HotkeyManager manager(Hotkey::pushToTalk(), queue,
-                          std::make_unique<HotkeyManagerX11>(":97531"));
-    EXPECT_FALSE(manager.start());
-    EXPECT_FALSE(manager.isStarted());
-}
-
 // The window takes a new keyboard map before any key sent after it, so no wait is needed for
 // it to follow a change. The hotkey watches throughout and must not take the paste for itself.
 TEST_F(X11KeyboardTest, PastesOnceIntoTheFocusedWindowWhateverTheKeyboardState) {
@@ -321,7 +313,7 @@ std::string unusedDisplayNumber() {
     }
 }
 
-TEST_F(X11KeyboardTest, WithoutXTestOrADisplayTheTextStaysOnTheClipboard) {
+TEST_F(X11KeyboardTest, WithoutXTestOrADisplayTheTextStaysOnTheClipboardAndNoHotkeyStarts) {
     // An X server of its own without the XTest extension; it prints its display number once
     // it is ready.
     ProcessOptions options;
@@ -347,6 +339,10 @@ TEST_F(X11KeyboardTest, WithoutXTestOrADisplayTheTextStaysOnTheClipboard) {
     }
     EXPECT_EQ(window_.presses('V'), std::vector<int>{});
     EXPECT_EQ(window_.text(), "");
+    HotkeyManager noDisplay(Hotkey::pushToTalk(), queue_,
+                            std::make_unique<HotkeyManagerX11>(":97531"));
+    EXPECT_FALSE(noDisplay.start());
+    EXPECT_FALSE(noDisplay.isStarted());
 }
 
 }  // namespace

@@ -97,13 +97,10 @@ TEST(LiveTranslationEndToEnd, TranslatesSpeaksAndMutesTheOtherApplicationWhileRu
     // The English is back on the output.
     EXPECT_EQ(sinkOfProcess(english->pid()), "DefaultSink");
 
-    const auto requests = readRecord(dir / "whisper.jsonl");
-    const auto inference = std::find_if(requests.begin(), requests.end(), [](const auto& entry) {
-        return entry.value("path", "") == "/inference";
-    });
-    ASSERT_NE(inference, requests.end());
-    EXPECT_EQ((*inference)["parts"][2]["value"], "en");
-    EXPECT_DOUBLE_EQ((*inference)["wav"]["seconds"].get<double>(), 6.0);
+    const auto inference = readRecord(dir / "whisper.jsonl", "path", "/inference");
+    ASSERT_FALSE(inference.empty());
+    EXPECT_EQ(inference[0]["parts"][2]["value"], "en");
+    EXPECT_DOUBLE_EQ(inference[0]["wav"]["seconds"].get<double>(), 6.0);
     const auto generations = ollama.requests("/api/generate");
     ASSERT_GE(generations.size(), 1u);
     const auto body = nlohmann::json::parse(generations[0]["body"].get<std::string>());

@@ -98,7 +98,6 @@ TEST(SpeechSynthesizerEspeak, SpeaksQueuedUtterancesOneAfterAnotherAtABriskPace)
     EXPECT_EQ(player.mostAtOnce, 1);
     EXPECT_EQ(player.rates, std::vector<uint32_t>(4, 22050));
     // The long sentence lasts several seconds, the short words well under one.
-    EXPECT_GT(player.sizes[1], 3 * player.sizes[0]);
     EXPECT_GT(player.sizes[1], 22050u * 3);
     EXPECT_LT(player.sizes[0], 22050u);
     EXPECT_GT(player.sizes[2], 22050u / 10);

@@ -30,11 +30,12 @@ std::vector<float> expectEngineWav(const std::optional<std::filesystem::path>& f
     EXPECT_TRUE(info->isEngineFormat());
     EXPECT_EQ(info->dataOffset, 44u);
     EXPECT_EQ(bytes.size(), 44u + info->dataBytes);
-    std::vector<int16_t> pcm(info->dataBytes / 2);
-    std::memcpy(pcm.data(), bytes.data() + info->dataOffset, pcm.size() * 2);
-    std::vector<float> samples;
-    for (const int16_t sample : pcm)
-        samples.push_back(sample / 32768.0f);
+    std::vector<float> samples(info->dataBytes / 2);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        int16_t sample;
+        std::memcpy(&sample, bytes.data() + info->dataOffset + 2 * i, 2);
+        samples[i] = sample / 32768.0f;
+    }
     return samples;
 }
 

@@ -94,8 +94,11 @@ TEST(LiveTranslationEndToEnd, TranslatesSpeaksAndMutesTheOtherApplicationWhileRu
     EXPECT_THAT(seen(), ::testing::ElementsAre("status:" + L10n::t("live.status.preparing"),
                                                "status:" + L10n::t("live.status.muted"),
                                                "text:" + kFirst, "stop:-"));
-    // The English is back on the output.
-    EXPECT_EQ(sinkOfProcess(english->pid()), "DefaultSink");
+    // The English is back on the output (unless, on a slow machine, it has finished by now).
+    const std::string sink = sinkOfProcess(english->pid());
+    if (!sink.empty() || test::processAlive(english->pid())) {
+        EXPECT_EQ(sink, "DefaultSink");
+    }
 
     const auto inference = readRecord(dir / "whisper.jsonl", "path", "/inference");
     ASSERT_FALSE(inference.empty());

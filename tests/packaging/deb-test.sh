@@ -8,8 +8,6 @@
 set -euo pipefail
 build=$1
 fake=$2
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
 source "$(dirname "$0")/installed-quenda.sh"
 for tool in dpkg dpkg-deb dpkg-shlibdeps file readelf sox; do
     command -v "$tool" >/dev/null || skip "$tool is not installed (scripts/install-deps)"

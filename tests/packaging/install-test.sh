@@ -6,8 +6,6 @@
 set -euo pipefail
 build=$1
 fake=$2
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
 source "$(dirname "$0")/installed-quenda.sh"
 command -v sox >/dev/null || skip "sox is not installed (scripts/install-deps)"
 

@@ -1,6 +1,9 @@
 # Shared by the packaging tests: runs an installed quenda's command line as a user would, in a
-# home of its own, with the fake whisper-server as its bundled server. Source it; it needs
-# `scratch` (a private folder) set.
+# home of its own, with the fake whisper-server as its bundled server. Source it: it makes
+# `scratch`, a private folder removed when the test ends.
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
 
 fail() {
     echo "FAIL: $*" >&2

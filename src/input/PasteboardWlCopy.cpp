@@ -21,9 +21,14 @@ void PasteboardWlCopy::setString(const std::string& text) {
         std::fprintf(stderr, "quenda: wl-copy failed\n");
         return;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (string() != text && std::chrono::steady_clock::now() < deadline)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (string() != text) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            std::fprintf(stderr, "quenda: the compositor did not take the clipboard text in 3 s\n");
+            return;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 std::optional<std::string> PasteboardWlCopy::string() const {

@@ -35,6 +35,9 @@ class TestWindowProcess {
 
     std::string text() const { return readFile(folder_ / "text"); }
 
+    // What the window has written to its standard error so far (Qt's warnings).
+    std::string warnings() const { return process_->standardErrorText(); }
+
     // The Qt modifiers of every press of `qtKey` the window received.
     std::vector<int> presses(int qtKey) const {
         std::vector<int> modifiers;

@@ -55,7 +55,8 @@ TEST_F(WaylandPasteTest, AccentedTextArrivesInANativeWaylandField) {
     ASSERT_TRUE(keystrokes.isTrusted());
     EXPECT_TRUE(Paster::pasteAtCursor(text, clipboard, keystrokes));
     EXPECT_TRUE(test::waitUntil([&] { return field.text() == text; }, std::chrono::seconds(5)))
-        << "text [" << field.text() << "], Ctrl+V presses: " << field.presses(0x56).size();
+        << "text [" << field.text() << "], Ctrl+V presses: " << field.presses(0x56).size()
+        << ", the field's warnings: " << field.warnings();
     EXPECT_EQ(clipboard.string(), text);
 }
 

@@ -35,6 +35,18 @@ class TestWindowProcess {
 
     std::string text() const { return readFile(folder_ / "text"); }
 
+    // On Wayland, Qt counts the window as active before the compositor's keyboard focus
+    // arrives, and keys sent in between reach nobody: Escape (which the field ignores) is sent
+    // with wtype until one arrives.
+    bool waitForWaylandKeyboard() const {
+        constexpr int kQtKeyEscape = 0x01000000;
+        return waitUntil([&] {
+            runProgram("/usr/bin/wtype", {"-k", "Escape"});
+            return waitUntil([&] { return !presses(kQtKeyEscape).empty(); },
+                             std::chrono::milliseconds(200));
+        });
+    }
+
     // What the window has written to its standard error so far (Qt's warnings).
     std::string warnings() const { return process_->standardErrorText(); }
 

@@ -2,54 +2,34 @@
 // the text on the clipboard, wtype sends Ctrl+V, and a native Wayland text field receives it.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "TestWindowProcess.h"
 #include "input/KeystrokeSynthesizerWtype.h"
 #include "input/PasteboardWlCopy.h"
 #include "input/Paster.h"
+#include "support/SwaySession.h"
 
 namespace quenda {
 namespace {
 
-// The display the fixture wrote, or nothing when sway is not installed.
-std::optional<std::string> swayDisplay() {
-    std::ifstream state(QUENDA_SWAY_STATE);
-    for (std::string line; std::getline(state, line);)
-        if (line.starts_with("WAYLAND_DISPLAY="))
-            return line.substr(16);
-    return std::nullopt;
-}
-
 class WaylandPasteTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!display_)
+        if (!sway_)
             GTEST_SKIP() << "no headless sway (is sway installed?)";
     }
 
-    const std::optional<std::string> display_ = swayDisplay();
+    const std::optional<test::SwaySession> sway_ = test::SwaySession::find();
     test::TempDir runtime_;
-    test::ScopedEnv wayland_{"WAYLAND_DISPLAY", display_};
+    test::ScopedEnv wayland_{"WAYLAND_DISPLAY",
+                             sway_ ? std::optional(sway_->display) : std::nullopt};
     test::ScopedEnv runtimeDir_{"XDG_RUNTIME_DIR", runtime_.path().string()};
     test::ScopedEnv platform_{"QT_QPA_PLATFORM", "wayland"};
 };
 
-// Qt counts a Wayland window as active before the compositor's keyboard focus arrives; keys
-// sent in between reach nobody. Escape (which the field ignores) is sent until it arrives.
-bool keyboardReaches(const test::TestWindowProcess& field) {
-    constexpr int kQtKeyEscape = 0x01000000;
-    return test::waitUntil([&] {
-        test::runProgram("/usr/bin/wtype", {"-k", "Escape"});
-        return test::waitUntil([&] { return !field.presses(kQtKeyEscape).empty(); },
-                               std::chrono::milliseconds(200));
-    });
-}
-
 TEST_F(WaylandPasteTest, AccentedTextArrivesInANativeWaylandField) {
     const std::string text = "Olá, ação é ç";
     test::TestWindowProcess field;
-    ASSERT_TRUE(keyboardReaches(field));
+    ASSERT_TRUE(field.waitForWaylandKeyboard());
     PasteboardWlCopy clipboard;
     KeystrokeSynthesizerWtype keystrokes;
     ASSERT_TRUE(keystrokes.isTrusted());

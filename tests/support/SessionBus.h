@@ -9,13 +9,15 @@
 namespace quenda::test {
 
 // A session bus of the test's own (a dbus-daemon on a socket in a temporary directory), its
-// address in DBUS_SESSION_BUS_ADDRESS while the object lives.
+// address in DBUS_SESSION_BUS_ADDRESS while the object lives. By default only this user may
+// connect, as on a desktop; `anyUser` also lets programs of other users in (a compositor that
+// runs as another user starting `quenda --ptt-press`).
 class PrivateSessionBus {
   public:
-    PrivateSessionBus()
-        : daemon_(Process::launch("/usr/bin/dbus-daemon",
-                                  {"--session", "--nofork", "--address=unix:path=" + socket()})),
-          env_("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket()) {}
+    enum class Users { owner, anyUser };
+
+    explicit PrivateSessionBus(Users users = Users::owner)
+        : daemon_(launch(users)), env_("DBUS_SESSION_BUS_ADDRESS", address()) {}
     ~PrivateSessionBus() {
         daemon_->kill();
         daemon_->waitForExit();
@@ -23,8 +25,27 @@ class PrivateSessionBus {
     bool ready() const {
         return waitUntil([&] { return std::filesystem::is_socket(socket()); });
     }
+    std::string address() const { return "unix:path=" + socket(); }
 
   private:
+    std::unique_ptr<Process> launch(Users users) const {
+        if (users == Users::owner)
+            return Process::launch("/usr/bin/dbus-daemon",
+                                   {"--session", "--nofork", "--address=" + address()});
+        std::filesystem::permissions(dir_.path(), std::filesystem::perms::all &
+                                                      ~std::filesystem::perms::others_write &
+                                                      ~std::filesystem::perms::group_write);
+        writeFile(dir_ / "bus.conf",
+                  "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                  "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                  "<busconfig><type>session</type><listen>" +
+                      address() +
+                      "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                      "<allow user=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                      "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+        return Process::launch("/usr/bin/dbus-daemon",
+                               {"--config-file=" + (dir_ / "bus.conf").string(), "--nofork"});
+    }
     std::string socket() const { return (dir_ / "bus").string(); }
     TempDir dir_;
     std::unique_ptr<Process> daemon_;

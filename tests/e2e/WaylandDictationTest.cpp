@@ -1,0 +1,126 @@
+// Push-to-talk on a wlroots desktop, set up as a user sets it up: sway binds Ctrl+Alt+D's press
+// to `quenda --ptt-press` and its release to `quenda --ptt-release`. The installed quenda runs on
+// a headless sway (the "sway" CTest fixture) with the stand-in speech server; Ctrl+Alt+D held
+// through a virtual keyboard while the microphone hears speech puts the text, accents intact,
+// into a native Wayland field through wl-copy and wtype.
+//
+// sway runs as another user than the tests when they run as root (it refuses root), so the
+// commands it starts reach quenda over a session bus that lets other users in, and the
+// installation is readable by everyone.
+#include <gtest/gtest.h>
+
+#include "AudioTestSupport.h"
+#include "TestWindowProcess.h"
+#include "fixtures/FakeServers.h"
+#include "fixtures/TestAudio.h"
+#include "support/SessionBus.h"
+#include "support/SwaySession.h"
+
+namespace quenda {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Lets every user read and run what is in `dir` (not write).
+void openToEveryone(const fs::path& dir) {
+    constexpr auto readAndRun = fs::perms::owner_all | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec;
+    fs::permissions(dir, readAndRun);
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+        fs::permissions(entry.path(), readAndRun);
+}
+
+bool recordsSound(int pid) {
+    for (const auto& output : test::pactlList("source-outputs")) {
+        if (output["properties"].value("application.process.id", "") == std::to_string(pid))
+            return true;
+    }
+    return false;
+}
+
+// The key bindings live in the shared sway: they go when the test does.
+struct Bindings {
+    const test::SwaySession& sway;
+    std::vector<std::string> removals;
+    bool bind(const std::string& flags, const std::string& command) {
+        removals.push_back("unbindsym " + flags + " Ctrl+Alt+d");
+        return sway.command("bindsym " + flags + " Ctrl+Alt+d exec " + command);
+    }
+    ~Bindings() {
+        for (const auto& removal : removals)
+            sway.command(removal);
+    }
+};
+
+TEST(WaylandDictation, CtrlAltDBoundInSwayDictatesIntoAWaylandField) {
+    const auto sway = test::SwaySession::find();
+    if (!sway)
+        GTEST_SKIP() << "no headless sway (is sway installed?)";
+    if (!std::getenv("PULSE_SERVER"))
+        GTEST_SKIP() << "needs the test desktop's sound server (run through scripts/test)";
+    test::PrivateSessionBus bus(test::PrivateSessionBus::Users::anyUser);
+    ASSERT_TRUE(bus.ready());
+
+    const std::string text = "Olá, ação é ç.";
+    test::TempDir dir, runtime;
+    const auto binary = test::installQuendaWithFakeServer(dir / "install");
+    test::writeFakeModel(dir / "models/ggml-large-v3-turbo.bin", {"text " + text});
+    test::makeSpeech(dir / "fala.wav", "Bom dia a todos.");
+    openToEveryone(dir.path());
+    fs::create_directories(dir / "home");
+    fs::create_directories(dir / "tmp");
+
+    // This process and the programs it starts (the field, quenda) are Wayland clients of sway.
+    test::ScopedEnv display("WAYLAND_DISPLAY", sway->display),
+        runtimeDir("XDG_RUNTIME_DIR", runtime.path().string()),
+        platform("QT_QPA_PLATFORM", "wayland"), session("XDG_SESSION_TYPE", "wayland"),
+        desktop("XDG_CURRENT_DESKTOP", "sway");
+    ProcessOptions options;
+    options.standardError = ProcessOptions::Output::capture;
+    options.environment = {{"HOME", (dir / "home").string()},
+                           {"QUENDA_MODELS_DIR", (dir / "models").string()},
+                           {"TMPDIR", (dir / "tmp").string()},
+                           {"FAKE_WHISPER_RECORD", (dir / "whisper.jsonl").string()}};
+    auto quenda = test::launchChild(binary, {}, options);
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return !test::readRecord(dir / "whisper.jsonl", "event", "listening").empty(); },
+        20s))
+        << quenda->standardErrorText();
+
+    // As a sway user writes it in the config; the commands run with sway's environment (its
+    // display) and find the running quenda on the session bus.
+    Bindings bindings{*sway, {}};
+    const std::string command = "env DBUS_SESSION_BUS_ADDRESS=" + bus.address() +
+                                " QT_QPA_PLATFORM=wayland " + binary.string();
+    ASSERT_TRUE(bindings.bind("--no-repeat", command + " --ptt-press"));
+    ASSERT_TRUE(bindings.bind("--release", command + " --ptt-release"));
+
+    test::TestWindowProcess field;
+    ASSERT_TRUE(field.waitForWaylandKeyboard());
+    // One virtual keyboard holds Ctrl+Alt+D for four seconds; the speech plays once quenda
+    // records.
+    auto hold = test::launchChild("/usr/bin/wtype", {"-M", "ctrl", "-M", "alt", "-P", "d", "-s",
+                                                     "4000", "-p", "d", "-m", "alt", "-m", "ctrl"});
+    const bool recorded = test::waitUntil([&] { return recordsSound(quenda->pid()); }, 3s);
+    if (recorded) {
+        auto speech = test::launchChild("/usr/bin/paplay", {(dir / "fala.wav").string()});
+        test::waitUntil([&] { return !speech->isRunning(); }, 10s);
+    }
+    ASSERT_EQ(hold->waitForExit(10s), 0);
+    ASSERT_TRUE(recorded) << "the press bound in sway did not start a recording: "
+                          << quenda->standardErrorText();
+    EXPECT_TRUE(test::waitUntil([&] { return field.text() == text; }, 15s))
+        << "text [" << field.text() << "]; quenda: " << quenda->standardErrorText();
+    EXPECT_FALSE(recordsSound(quenda->pid())) << "the release did not stop the recording";
+    const auto heard = test::readRecord(dir / "whisper.jsonl", "path", "/inference");
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_GT(heard[0]["wav"].value("seconds", 0.0), 1.0);
+
+    quenda->terminate();
+    EXPECT_EQ(quenda->waitForExit(5s), 0) << quenda->standardErrorText();
+}
+
+}  // namespace
+}  // namespace quenda

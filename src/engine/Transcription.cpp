@@ -4,6 +4,7 @@
 // window's failure is asked for again with the full window.
 
 #include <fstream>
+#include <future>
 #include <nlohmann/json.hpp>
 
 #include "engine/MultipartBody.h"
@@ -88,9 +89,12 @@ std::string TranscriptionEngine::transcribe(const std::filesystem::path& file,
                                             std::string_view modelID, std::string_view language,
                                             const TranscriptionOptions& options) {
     std::lock_guard lock(requestMutex_);
-    // The server comes first: even a file that cannot be converted waits for the model.
+    // The file is converted while the server starts: loading a model and converting a long
+    // file both take seconds. The server still comes first: when both fail, its failure is the
+    // one reported (the future's destructor waits for the conversion and drops its result).
+    auto converting = std::async(std::launch::async, [&file] { return normalize(file); });
     ensureServer(modelID);
-    TemporaryFile wav = normalize(file);
+    TemporaryFile wav = converting.get();
     const auto info = options.fast ? shortWavFile(wav.path()) : std::nullopt;
     return inferWithWindow(info, options, [&](std::optional<int> audioContext) {
         MultipartBody body = startInferenceBody(language, audioContext);

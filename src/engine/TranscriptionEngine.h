@@ -36,7 +36,7 @@ struct ServerSettings {
     std::chrono::milliseconds loadTimeLimit{120000};
     // Probes follow each other quickly at first, the pause doubling up to probePause: a model
     // that loads in moments is noticed at once, a slow load is not probed more than needed.
-    std::chrono::milliseconds firstProbePause{20};
+    std::chrono::milliseconds firstProbePause{5};
     std::chrono::milliseconds probePause{300};
     // How long a server asked to stop (SIGTERM) may take to exit before it is killed (SIGKILL).
     std::chrono::milliseconds stopGracePeriod{2000};
@@ -130,8 +130,8 @@ class TranscriptionEngine {
 
     // ---- transcription (blocks until the server answered; never on a user-interface thread)
 
-    // Makes sure the server runs with `modelID`, converts `file` (any format normalize
-    // accepts) and returns the recognised text as one trimmed line. The converted file is
+    // Makes sure the server runs with `modelID` while it converts `file` (any format normalize
+    // accepts), and returns the recognised text as one trimmed line. The converted file is
     // removed on every way out; the input is only read. Throws EngineError, the converter's
     // ProcessLaunchError, or a std::filesystem::filesystem_error.
     std::string transcribe(const std::filesystem::path& file, std::string_view modelID,

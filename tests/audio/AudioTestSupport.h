@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <numeric>
 #include <set>
 #include <thread>
 
@@ -29,10 +30,9 @@ inline std::vector<float> sineTone(double seconds, uint32_t rate = 22050, double
 }
 
 inline double rms(const std::vector<float>& samples, std::size_t from = 0) {
-    double sum = 0;
-    for (std::size_t i = from; i < samples.size(); ++i)
-        sum += double(samples[i]) * samples[i];
-    return from < samples.size() ? std::sqrt(sum / double(samples.size() - from)) : 0;
+    const auto begin = samples.begin() + long(std::min(from, samples.size()));
+    const double sum = std::inner_product(begin, samples.end(), begin, 0.0);
+    return begin < samples.end() ? std::sqrt(sum / double(samples.end() - begin)) : 0;
 }
 
 inline float peak(const std::vector<float>& samples, std::size_t from = 0) {
@@ -120,23 +120,44 @@ inline std::string pactl(const std::vector<std::string>& arguments) {
     return result.out;
 }
 
-// The server's list of `what` ("sinks", "sink-inputs", ...).
-inline nlohmann::json pactlList(const std::string& what) {
-    return nlohmann::json::parse(pactl({"-f", "json", "list", what}));
+// The server's list of `what` ("sinks", "sink-inputs", "source-outputs", ...); with a `pid`,
+// only what that process owns.
+inline std::vector<nlohmann::json> pactlList(const std::string& what, int pid = 0) {
+    std::vector<nlohmann::json> found;
+    for (const auto& entry : nlohmann::json::parse(pactl({"-f", "json", "list", what})))
+        if (!pid || entry["properties"].value("application.process.id", "") == std::to_string(pid))
+            found.push_back(entry);
+    return found;
 }
 
 // The name of the sink that process `pid` plays into now (empty when it plays nothing).
 inline std::string sinkOfProcess(int pid) {
-    for (const auto& input : pactlList("sink-inputs")) {
-        if (input["properties"].value("application.process.id", "") != std::to_string(pid))
-            continue;
-        for (const auto& sink : pactlList("sinks")) {
+    for (const auto& input : pactlList("sink-inputs", pid))
+        for (const auto& sink : pactlList("sinks"))
             if (sink["index"] == input["sink"])
                 return sink["name"];
-        }
-    }
     return {};
 }
+
+// The indexes of the loaded server modules whose line names `text` (a sink's name, say).
+inline std::vector<std::string> modulesNaming(const std::string& text) {
+    std::vector<std::string> indexes;
+    std::istringstream lines(runProgram("/usr/bin/pactl", {"list", "short", "modules"}).out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(text) != std::string::npos)
+            indexes.push_back(line.substr(0, line.find('\t')));
+    return indexes;
+}
+
+// Unloads, when it goes, the server's modules that name `text`: one the test loaded, or the
+// capture sink a failed run left (its removal sends the moved streams back where they played).
+struct UnloadModulesAtEnd {
+    std::string text;
+    ~UnloadModulesAtEnd() {
+        for (const auto& index : modulesNaming(text))
+            runProgram("/usr/bin/pactl", {"unload-module", index});
+    }
+};
 
 // A child process that is killed when the test lets go of it, also when an assertion fails.
 struct KillOnDrop {

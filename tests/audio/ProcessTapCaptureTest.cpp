@@ -13,18 +13,6 @@ namespace {
 
 constexpr const char* kCaptureSink = audio::ProcessTapCapturePulse::kSinkName;
 
-// A server module loaded for the life of the object.
-struct LoadedModule {
-    LoadedModule(const std::string& name, const std::string& argument)
-        : index(pactl({"load-module", name, argument})) {}
-    ~LoadedModule() {
-        runProgram("/usr/bin/pactl", {"unload-module", index.substr(0, index.find('\n'))});
-    }
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-    const std::string index;
-};
-
 class ProcessTapCaptureTest : public ::testing::Test {
   protected:
     void SetUp() override { makeTone(dir / "tone.wav", 30.0); }
@@ -44,7 +32,7 @@ class ProcessTapCaptureTest : public ::testing::Test {
 
     // The capture sink, its loopback and the record of moved streams are all gone.
     void expectNothingLeft() {
-        EXPECT_EQ(pactl({"list", "short", "modules"}).find(kCaptureSink), std::string::npos);
+        EXPECT_EQ(modulesNaming(kCaptureSink), std::vector<std::string>{});
         EXPECT_FALSE(std::filesystem::exists(movedFile));
     }
 
@@ -87,7 +75,8 @@ TEST_F(ProcessTapCaptureTest, CapturesOtherApplicationsAndGivesThemBackAtStop) {
 // Also on a desktop that switches to every new device: the capture sink must take neither the
 // default output nor the default input, nor our voice.
 TEST_F(ProcessTapCaptureTest, OurOwnPlaybackIsNeitherMovedNorCaptured) {
-    LoadedModule switcher("module-switch-on-connect", "ignore_virtual=false");
+    UnloadModulesAtEnd switcher{"module-switch-on-connect"};
+    pactl({"load-module", "module-switch-on-connect", "ignore_virtual=false"});
     auto capture = makeCapture();
     capture->start(true);
     const auto info = pactl({"info"});
@@ -97,7 +86,8 @@ TEST_F(ProcessTapCaptureTest, OurOwnPlaybackIsNeitherMovedNorCaptured) {
 }
 
 TEST_F(ProcessTapCaptureTest, AStreamStrandedByACrashIsRestoredToItsOwnSinkAtTheNextLaunch) {
-    LoadedModule otherSink("module-null-sink", "sink_name=OtherSink");
+    UnloadModulesAtEnd otherSink{"sink_name=OtherSink"};
+    pactl({"load-module", "module-null-sink", "sink_name=OtherSink"});
     auto player = startPaplay(dir / "tone.wav", "OtherSink");
 
     // A run that dies without stopping leaves the stream on the capture sink.

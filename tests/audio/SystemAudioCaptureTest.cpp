@@ -19,9 +19,7 @@ using namespace quenda::test;
 
 // Has the server end the record stream of this process, as it does when a device goes away.
 static void killOwnSourceOutput() {
-    for (const auto& output : pactlList("source-outputs")) {
-        if (output["properties"].value("application.process.id", "") != std::to_string(::getpid()))
-            continue;
+    for (const auto& output : pactlList("source-outputs", ::getpid())) {
         audio::PulseConnection connection("Quenda tests");
         audio::PulseConnection::Lock lock(connection);
         if (connection.await(pa_context_kill_source_output(

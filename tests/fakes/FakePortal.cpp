@@ -16,13 +16,7 @@ const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 
 QString senderPart(const QString& sender) {
-    QString part = sender.mid(1);
-    part.replace(QLatin1Char('.'), QLatin1Char('_'));
-    return part;
-}
-
-QList<PortalShortcut> shortcutsFrom(const QVariant& value) {
-    return qdbus_cast<QList<PortalShortcut>>(value);
+    return sender.mid(1).replace('.', '_');
 }
 
 unsigned connections = 0;
@@ -60,10 +54,6 @@ std::vector<FakePortal::Call> FakePortal::callsOf(const QString& member) const {
     return found;
 }
 
-QString FakePortal::introspect(const QString&) const {
-    return {};
-}
-
 void FakePortal::emitSignal(const QString& path, const QString& interface, const QString& name,
                             const QVariantList& arguments) {
     QDBusMessage signal = QDBusMessage::createSignal(path, interface, name);
@@ -72,7 +62,7 @@ void FakePortal::emitSignal(const QString& path, const QString& interface, const
 }
 
 void FakePortal::respond(const QDBusMessage& call, uint code, const QVariantMap& results) {
-    const QString token = calls_.back().options.value(QStringLiteral("handle_token")).toString();
+    const QString token = calls_.back().options.value("handle_token").toString();
     const QString request =
         kPath + QStringLiteral("/request/%1/%2").arg(senderPart(call.service()), token);
     connection_.send(call.createReply(QVariant::fromValue(QDBusObjectPath(request))));
@@ -81,78 +71,52 @@ void FakePortal::respond(const QDBusMessage& call, uint code, const QVariantMap&
 }
 
 bool FakePortal::handleMessage(const QDBusMessage& message, const QDBusConnection&) {
-    const QString interface = message.interface();
     Call call{message.member(), message.arguments(), {}};
     if (!call.arguments.isEmpty())
         call.options = qdbus_cast<QVariantMap>(call.arguments.back());
     calls_.push_back(call);
+    const QString& member = call.member;
 
-    if (interface == QLatin1String("org.freedesktop.portal.GlobalShortcuts") && !globalShortcuts) {
-        connection_.send(message.createErrorReply(QDBusError::UnknownInterface,
-                                                  QStringLiteral("No such interface")));
-        return true;
-    }
-    if (call.member == QLatin1String("Register") || call.member == QLatin1String("Close")) {
+    if (message.interface() == "org.freedesktop.portal.GlobalShortcuts" && !globalShortcuts) {
+        connection_.send(
+            message.createErrorReply(QDBusError::UnknownInterface, "No such interface"));
+    } else if (member == "Register" || member == "Close" || member == "NotifyKeyboardKeycode") {
         connection_.send(message.createReply());
-        return true;
-    }
-    if (call.member == QLatin1String("NotifyKeyboardKeycode")) {
-        connection_.send(message.createReply());
-        return true;
-    }
-    if (call.member == QLatin1String("CreateSession")) {
-        lastSession_ =
-            kPath + QStringLiteral("/session/%1/%2")
-                        .arg(senderPart(message.service()),
-                             call.options.value(QStringLiteral("session_handle_token")).toString());
-        respond(message, createResponse,
-                createResponse == 0 ? QVariantMap{{QStringLiteral("session_handle"), lastSession_}}
-                                    : QVariantMap{});
-        return true;
-    }
-    if (call.member == QLatin1String("ListShortcuts")) {
+    } else if (member == "CreateSession") {
+        lastSession_ = kPath + QStringLiteral("/session/%1/%2")
+                                   .arg(senderPart(message.service()),
+                                        call.options.value("session_handle_token").toString());
+        respond(
+            message, createResponse,
+            createResponse == 0 ? QVariantMap{{"session_handle", lastSession_}} : QVariantMap{});
+    } else if (member == "ListShortcuts") {
         QList<PortalShortcut> bound;
         for (const auto& id : alreadyBound)
             bound.append(PortalShortcut{id, {}});
-        respond(message, 0, {{QStringLiteral("shortcuts"), QVariant::fromValue(bound)}});
-        return true;
-    }
-    if (call.member == QLatin1String("BindShortcuts")) {
-        const auto wanted = shortcutsFrom(call.arguments.value(1));
+        respond(message, 0, {{"shortcuts", QVariant::fromValue(bound)}});
+    } else if (member == "BindShortcuts") {
+        // Bound as asked, or (bindKeepsShortcut false) nothing at all.
+        const auto asked = qdbus_cast<QList<PortalShortcut>>(call.arguments.value(1));
         respond(message, bindResponse,
-                bindKeepsShortcut
-                    ? QVariantMap{{QStringLiteral("shortcuts"), QVariant::fromValue(wanted)}}
-                    : QVariantMap{});
-        return true;
-    }
-    if (call.member == QLatin1String("SelectDevices")) {
+                bindKeepsShortcut ? QVariantMap{{"shortcuts", QVariant::fromValue(asked)}}
+                                  : QVariantMap{});
+    } else if (member == "SelectDevices") {
         respond(message, 0, {});
-        return true;
+    } else if (member == "Start") {
+        respond(message, startResponse,
+                startResponse == 0
+                    ? QVariantMap{{"devices", 1u},
+                                  {"restore_token", QStringLiteral("token-%1").arg(++tokens_)}}
+                    : QVariantMap{});
+    } else {
+        connection_.send(message.createErrorReply(QDBusError::UnknownMethod, "No such method"));
     }
-    if (call.member == QLatin1String("Start")) {
-        QVariantMap results{{QStringLiteral("devices"), 1u}};
-        if (issuesRestoreTokens)
-            results.insert(QStringLiteral("restore_token"),
-                           QStringLiteral("token-%1").arg(++tokens_));
-        respond(message, startResponse, startResponse == 0 ? results : QVariantMap{});
-        return true;
-    }
-    connection_.send(
-        message.createErrorReply(QDBusError::UnknownMethod, QStringLiteral("No such method")));
     return true;
 }
 
-void FakePortal::activate(const QString& session, const QString& shortcut) {
+void FakePortal::shortcutSignal(const char* name, const QString& session, const QString& shortcut) {
     emitSignal(
-        kPath, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
-        QStringLiteral("Activated"),
-        {QVariant::fromValue(QDBusObjectPath(session)), shortcut, qulonglong(0), QVariantMap{}});
-}
-
-void FakePortal::deactivate(const QString& session, const QString& shortcut) {
-    emitSignal(
-        kPath, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
-        QStringLiteral("Deactivated"),
+        kPath, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"), QString::fromLatin1(name),
         {QVariant::fromValue(QDBusObjectPath(session)), shortcut, qulonglong(0), QVariantMap{}});
 }
 

@@ -27,8 +27,7 @@ class FakePortal final : public QDBusVirtualObject {
     QStringList alreadyBound;     // what ListShortcuts reports as bound
     uint bindResponse = 0;
     bool bindKeepsShortcut = true;  // false: BindShortcuts answers 0 with nothing bound
-    uint startResponse = 0;         // RemoteDesktop.Start
-    bool issuesRestoreTokens = true;
+    uint startResponse = 0;         // RemoteDesktop.Start (0 gives a new restore token)
 
     FakePortal();
     ~FakePortal() override;
@@ -42,16 +41,21 @@ class FakePortal final : public QDBusVirtualObject {
     QString lastSession() const { return lastSession_; }
 
     // Emits GlobalShortcuts.Activated / Deactivated for `session` and `shortcut`.
-    void activate(const QString& session, const QString& shortcut);
-    void deactivate(const QString& session, const QString& shortcut);
+    void activate(const QString& session, const QString& shortcut) {
+        shortcutSignal("Activated", session, shortcut);
+    }
+    void deactivate(const QString& session, const QString& shortcut) {
+        shortcutSignal("Deactivated", session, shortcut);
+    }
     // Emits Session.Closed for `session`.
     void closeSession(const QString& session);
 
-    QString introspect(const QString& path) const override;
+    QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
 
   private:
     void respond(const QDBusMessage& call, uint code, const QVariantMap& results);
+    void shortcutSignal(const char* name, const QString& session, const QString& shortcut);
     void emitSignal(const QString& path, const QString& interface, const QString& name,
                     const QVariantList& arguments);
 

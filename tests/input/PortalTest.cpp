@@ -15,12 +15,18 @@
 namespace quenda {
 namespace {
 
+using namespace std::chrono_literals;
 using test::processEventsUntil;
 
 class PortalTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(bus_.ready());
+        restartPortal();
+    }
+    // A fresh portal (one on the bus at a time).
+    void restartPortal() {
+        portal_.reset();
         portal_ = std::make_unique<test::FakePortal>();
         ASSERT_TRUE(portal_->ready());
     }
@@ -31,19 +37,22 @@ class PortalTest : public ::testing::Test {
     std::unique_ptr<test::FakePortal> portal_;
 };
 
-// What the push-to-talk backend reported, in order: "press", "release", "grab 0/1".
+// The push-to-talk backend and what it reported, in order: "press", "release", "grab 0/1".
 struct Reports {
+    HotkeyManagerPortal backend{"app.quenda.Quenda", "Hold to talk"};
     std::vector<std::string> seen;
-    bool install(HotkeyManagerPortal& backend) {
+    // Installs the backend and waits for its first report.
+    bool install() {
         return backend.install(
-            Hotkey::pushToTalk(),
-            [this](KeyEventType type, int64_t keyCode, uint64_t flags) {
-                EXPECT_EQ(keyCode, Hotkey::pushToTalk().keyCode);
-                EXPECT_EQ(flags, Hotkey::pushToTalk().modifiers);
-                seen.push_back(type == KeyEventType::keyDown ? "press" : "release");
-                return HotkeyDecision{};
-            },
-            [this](bool active) { seen.push_back(active ? "grab 1" : "grab 0"); });
+                   Hotkey::pushToTalk(),
+                   [this](KeyEventType type, int64_t keyCode, uint64_t flags) {
+                       EXPECT_EQ(keyCode, Hotkey::pushToTalk().keyCode);
+                       EXPECT_EQ(flags, Hotkey::pushToTalk().modifiers);
+                       seen.push_back(type == KeyEventType::keyDown ? "press" : "release");
+                       return HotkeyDecision{};
+                   },
+                   [this](bool active) { seen.push_back(active ? "grab 1" : "grab 0"); }) &&
+               processEventsUntil([&] { return !seen.empty(); });
     }
 };
 
@@ -52,15 +61,11 @@ const QString kId = QString::fromLatin1(HotkeyManagerPortal::kShortcutId);
 TEST_F(PortalTest, BindsOnceAndTurnsActivationsIntoOnePressAndOneRelease) {
     for (const bool boundBefore : {false, true}) {
         SCOPED_TRACE(boundBefore);
-        portal_.reset();  // one portal on the bus at a time
-        portal_ = std::make_unique<test::FakePortal>();
-        ASSERT_TRUE(portal_->ready());
+        ASSERT_NO_FATAL_FAILURE(restartPortal());
         if (boundBefore)
             portal_->alreadyBound = {kId};
-        HotkeyManagerPortal backend("app.quenda.Quenda", "Hold to talk");
         Reports reports;
-        ASSERT_TRUE(reports.install(backend));
-        ASSERT_TRUE(processEventsUntil([&] { return !reports.seen.empty(); }));
+        ASSERT_TRUE(reports.install());
         EXPECT_EQ(reports.seen, std::vector<std::string>{"grab 1"});
 
         // Registered under the application id first, then the session carries the shortcut
@@ -76,21 +81,22 @@ TEST_F(PortalTest, BindsOnceAndTurnsActivationsIntoOnePressAndOneRelease) {
         EXPECT_EQ(offered[0].id, kId);
         EXPECT_EQ(offered[0].properties.value("preferred_trigger").toString(), "CTRL+ALT+d");
 
-        // Another session's and another shortcut's activations are not ours; the repeats of a
-        // held key are one press.
+        // The repeats of a held key are one press; another session's and another shortcut's
+        // releases are not ours (nor are their activations, which the press would hide).
         const QString session = portal_->lastSession();
-        portal_->activate(session + "x", kId);
-        portal_->activate(session, "other");
         for (int i = 0; i < 3; ++i)
             portal_->activate(session, kId);
         portal_->deactivate(session, kId);
         portal_->deactivate(session, kId);
         portal_->activate(session, kId);
-        ASSERT_TRUE(processEventsUntil([&] { return reports.seen.size() == 4; }));
+        portal_->deactivate(session + "x", kId);
+        portal_->deactivate(session, "other");
+        ASSERT_TRUE(processEventsUntil([&] { return reports.seen.size() >= 4; }));
+        EXPECT_FALSE(processEventsUntil([&] { return reports.seen.size() > 4; }, 200ms));
         EXPECT_EQ(reports.seen, (std::vector<std::string>{"grab 1", "press", "release", "press"}));
 
         // Removed: the session is closed and later activations reach nobody.
-        backend.remove();
+        reports.backend.remove();
         ASSERT_TRUE(processEventsUntil([&] { return portal_->members().back() == "Close"; }));
         EXPECT_EQ(portal_->calls().back().arguments.size(), 0);
         portal_->deactivate(session, kId);
@@ -100,34 +106,24 @@ TEST_F(PortalTest, BindsOnceAndTurnsActivationsIntoOnePressAndOneRelease) {
 }
 
 TEST_F(PortalTest, AMissingOrRefusingPortalReportsTheShortcutAsNotHeld) {
-    const struct {
-        const char* name;
-        bool globalShortcuts;
-        uint createResponse;
-        uint bindResponse;
-        bool bindKeepsShortcut;
-        const char* lastCall;
-    } cases[] = {
-        {"no interface", false, 0, 0, true, "CreateSession"},
-        {"session refused", true, 2, 0, true, "CreateSession"},
-        {"binding cancelled", true, 0, 1, true, "BindShortcuts"},
-        {"bound nothing", true, 0, 0, false, "BindShortcuts"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        portal_.reset();
-        portal_ = std::make_unique<test::FakePortal>();
-        ASSERT_TRUE(portal_->ready());
-        portal_->globalShortcuts = c.globalShortcuts;
-        portal_->createResponse = c.createResponse;
-        portal_->bindResponse = c.bindResponse;
-        portal_->bindKeepsShortcut = c.bindKeepsShortcut;
-        HotkeyManagerPortal backend("app.quenda.Quenda", "Hold to talk");
+    // {case, GlobalShortcuts there, CreateSession's answer, BindShortcuts' answer, binding keeps
+    // the shortcut, the last call}
+    for (const auto& [name, shortcuts, create, bind, keeps, lastCall] :
+         std::vector<std::tuple<const char*, bool, uint, uint, bool, QString>>{
+             {"no interface", false, 0, 0, true, "CreateSession"},
+             {"session refused", true, 2, 0, true, "CreateSession"},
+             {"binding cancelled", true, 0, 1, true, "BindShortcuts"},
+             {"bound nothing", true, 0, 0, false, "BindShortcuts"}}) {
+        SCOPED_TRACE(name);
+        ASSERT_NO_FATAL_FAILURE(restartPortal());
+        portal_->globalShortcuts = shortcuts;
+        portal_->createResponse = create;
+        portal_->bindResponse = bind;
+        portal_->bindKeepsShortcut = keeps;
         Reports reports;
-        ASSERT_TRUE(reports.install(backend));
-        ASSERT_TRUE(processEventsUntil([&] { return !reports.seen.empty(); }));
+        ASSERT_TRUE(reports.install());
         EXPECT_EQ(reports.seen, std::vector<std::string>{"grab 0"});
-        EXPECT_EQ(portal_->members().back(), c.lastCall);
+        EXPECT_EQ(portal_->members().back(), lastCall);
         if (!portal_->lastSession().isEmpty())
             portal_->activate(portal_->lastSession(), kId);
         QCoreApplication::processEvents();

@@ -8,63 +8,36 @@ namespace {
 
 TEST(SessionBackendsTest, EachSessionGetsItsTriggerPasteAndReason) {
     using T = TriggerBackend;
-    using P = PasteBackend;
-    const struct {
-        SessionEnvironment session;
-        bool wayland;
-        T trigger;
-        P paste;
-        const char* reason;
-    } cases[] = {
+    // {WAYLAND_DISPLAY, XDG_SESSION_TYPE, XDG_CURRENT_DESKTOP}, the trigger, the reason's key.
+    const std::tuple<SessionEnvironment, T, std::string> cases[] = {
         // X11, also when a Wayland compositor's variable leaks into an X11 session.
-        {{"", "x11", "KDE"}, false, T::x11Grab, P::xtest, "backend.reason.x11"},
-        {{"wayland-0", "x11", "GNOME"}, false, T::x11Grab, P::xtest, "backend.reason.x11"},
-        {{"", "", ""}, false, T::x11Grab, P::xtest, "backend.reason.x11"},
-        {{"", "tty", "sway"}, false, T::x11Grab, P::xtest, "backend.reason.x11"},
+        {{"", "x11", "KDE"}, T::x11Grab, "x11"},
+        {{"wayland-0", "x11", "GNOME"}, T::x11Grab, "x11"},
+        {{"", "", ""}, T::x11Grab, "x11"},
+        {{"", "tty", "sway"}, T::x11Grab, "x11"},
         // Wayland named by the session type alone, or by the display alone.
-        {{"", "wayland", "KDE"}, true, T::portalShortcuts, P::remoteDesktop, "backend.reason.kde"},
-        {{"wayland-0", "", "KDE"},
-         true,
-         T::portalShortcuts,
-         P::remoteDesktop,
-         "backend.reason.kde"},
+        {{"", "wayland", "KDE"}, T::portalShortcuts, "kde"},
+        {{"wayland-0", "", "KDE"}, T::portalShortcuts, "kde"},
         // Desktop lists, any case.
-        {{"wayland-0", "Wayland", "ubuntu:GNOME"},
-         true,
-         T::portalShortcuts,
-         P::remoteDesktop,
-         "backend.reason.gnome"},
-        {{"wayland-0", "wayland", "sway"}, true, T::commands, P::wtype, "backend.reason.wlroots"},
-        {{"wayland-1", "wayland", "Hyprland"},
-         true,
-         T::commands,
-         P::wtype,
-         "backend.reason.wlroots"},
-        {{"wayland-0", "wayland", "X-Cinnamon:river"},
-         true,
-         T::commands,
-         P::wtype,
-         "backend.reason.wlroots"},
-        {{"wayland-0", "wayland", ""},
-         true,
-         T::portalShortcuts,
-         P::remoteDesktop,
-         "backend.reason.wayland"},
-        {{"wayland-0", "wayland", "COSMIC"},
-         true,
-         T::portalShortcuts,
-         P::remoteDesktop,
-         "backend.reason.wayland"},
+        {{"wayland-0", "Wayland", "ubuntu:GNOME"}, T::portalShortcuts, "gnome"},
+        {{"wayland-0", "wayland", "sway"}, T::commands, "wlroots"},
+        {{"wayland-1", "wayland", "Hyprland"}, T::commands, "wlroots"},
+        {{"wayland-0", "wayland", "X-Cinnamon:river"}, T::commands, "wlroots"},
+        {{"wayland-0", "wayland", ""}, T::portalShortcuts, "wayland"},
+        {{"wayland-0", "wayland", "COSMIC"}, T::portalShortcuts, "wayland"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.session.waylandDisplay + "|" + c.session.sessionType + "|" +
-                     c.session.currentDesktop);
-        const InputBackends chosen = chooseInputBackends(c.session);
-        EXPECT_EQ(chosen.wayland, c.wayland);
-        EXPECT_EQ(chosen.clipboardThroughWlCopy, c.wayland);
-        EXPECT_EQ(chosen.trigger, c.trigger);
-        EXPECT_EQ(chosen.paste, c.paste);
-        EXPECT_EQ(chosen.reason, c.reason);
+    // Each trigger comes with its paste: XTest on X11, else the portal's or wtype.
+    const PasteBackend paste[] = {PasteBackend::xtest, PasteBackend::remoteDesktop,
+                                  PasteBackend::wtype};
+    for (const auto& [session, trigger, reason] : cases) {
+        const InputBackends chosen = chooseInputBackends(session);
+        const bool wayland = trigger != T::x11Grab;
+        EXPECT_EQ(
+            std::tuple(chosen.wayland, chosen.clipboardThroughWlCopy, chosen.trigger, chosen.paste,
+                       chosen.reason),
+            std::tuple(wayland, wayland, trigger, paste[int(trigger)], "backend.reason." + reason))
+            << session.waylandDisplay << "|" << session.sessionType << "|"
+            << session.currentDesktop;
     }
 }
 

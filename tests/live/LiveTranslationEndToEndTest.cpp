@@ -56,10 +56,7 @@ TEST(LiveTranslationEndToEnd, TranslatesSpeaksAndMutesTheOtherApplicationWhileRu
     ServerSettings settings;
     settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
     auto engine = std::make_shared<TranscriptionEngine>(settings);
-    struct StopServer {
-        std::shared_ptr<TranscriptionEngine> engine;
-        ~StopServer() { engine->stopServer(); }
-    } stopServer{engine};
+    const std::shared_ptr<void> stopServer(nullptr, [&](void*) { engine->stopServer(); });
 
     LiveTranslator translator(defaultLiveServices(engine));  // stops when it goes
     std::mutex mutex;

@@ -23,10 +23,6 @@ namespace {
 constexpr std::size_t kChunk = LiveTranslator::chunkSamples;
 const std::string kHint = ". Verifique se o PulseAudio ou o PipeWire está rodando.";
 
-std::vector<float> constant(std::size_t count, float value) {
-    return std::vector<float>(count, value);
-}
-
 std::string status(const std::string& key) {
     return "status:«live.status." + key + "»";
 }
@@ -209,19 +205,19 @@ class LiveTranslatorTest : public ::testing::Test {
 TEST_F(LiveTranslatorTest, CutsSixSecondChunksAndSkipsThoseNotLouderThanTheGate) {
     make();
     startAndWait();
-    w->deliver("monitor", constant(kChunk - 1, 0.1f));  // 95 999: not yet a chunk
-    w->deliver("monitor", constant(1, 0.2f));           // the 96 000th sample completes it
-    ASSERT_TRUE(w->waitFor("text", 1));                 // (at most 3 chunks may be outstanding)
+    w->deliver("monitor", std::vector(kChunk - 1, 0.1f));  // 95 999: not yet a chunk
+    w->deliver("monitor", std::vector(1, 0.2f));           // the 96 000th sample completes it
+    ASSERT_TRUE(w->waitFor("text", 1));                    // (at most 3 chunks may be outstanding)
     // 200 000 samples at once: two chunks, the second under the gate, and 8 000 kept.
-    auto samples = constant(kChunk, 0.3f);
+    auto samples = std::vector(kChunk, 0.3f);
     samples.resize(2 * kChunk, 0.003f);
     samples.resize(200000, 0.5f);
     w->deliver("monitor", samples);
     ASSERT_TRUE(w->waitFor("text", 2));
-    w->deliver("monitor", constant(kChunk - 8000, 0.5f));  // with the 8 000 kept: one more
+    w->deliver("monitor", std::vector(kChunk - 8000, 0.5f));  // with the 8 000 kept: one more
     ASSERT_TRUE(w->waitFor("text", 3));
-    w->deliver("monitor", constant(kChunk, 0.004f));  // exactly the threshold: still silence
-    w->deliver("monitor", constant(kChunk, -0.005f));
+    w->deliver("monitor", std::vector(kChunk, 0.004f));  // exactly the threshold: still silence
+    w->deliver("monitor", std::vector(kChunk, -0.005f));
     ASSERT_TRUE(w->waitFor("text", 4));
     translator.reset();
 
@@ -243,14 +239,14 @@ TEST_F(LiveTranslatorTest, KeepsAtMostThreeChunksOutstandingAndRecoversWhenOneEn
     make();
     startAndWait("en", false);
     for (float value : {0.1f, 0.2f, 0.3f, 0.4f, 0.5f})
-        w->deliver("monitor", constant(kChunk, value));
+        w->deliver("monitor", std::vector(kChunk, value));
     // The first is being transcribed, two wait; the fourth and fifth were dropped.
     ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived == 1; }));
     w->transcribeGate.let(1);
     ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived == 2; }));
     // One finished: room for exactly one more.
-    w->deliver("monitor", constant(kChunk, 0.6f));
-    w->deliver("monitor", constant(kChunk, 0.7f));
+    w->deliver("monitor", std::vector(kChunk, 0.6f));
+    w->deliver("monitor", std::vector(kChunk, 0.7f));
     w->transcribeGate.let();
     ASSERT_TRUE(w->waitFor("text", 4));
     translator.reset();  // waits for the queue: nothing else was transcribed
@@ -267,7 +263,7 @@ TEST_F(LiveTranslatorTest, CleansTranscriptsAndSkipsThoseOfOneCharacter) {
                       "throw:sem servidor", "fine"};
     startAndWait();
     for (std::size_t i = 0; i < 4; ++i) {
-        w->deliver("monitor", constant(kChunk, 0.1f));
+        w->deliver("monitor", std::vector(kChunk, 0.1f));
         ASSERT_TRUE(w->waitFor("wav", i + 1));
     }
     ASSERT_TRUE(w->waitFor("text", 1));
@@ -275,8 +271,8 @@ TEST_F(LiveTranslatorTest, CleansTranscriptsAndSkipsThoseOfOneCharacter) {
         std::lock_guard lock(w->mutex);
         w->translation = "";  // an empty translation is not reported
     }
-    w->deliver("monitor", constant(kChunk, 0.1f));  // fails; the run goes on
-    w->deliver("monitor", constant(kChunk, 0.1f));
+    w->deliver("monitor", std::vector(kChunk, 0.1f));  // fails; the run goes on
+    w->deliver("monitor", std::vector(kChunk, 0.1f));
     ASSERT_TRUE(w->waitFor("prompt", 2));
     translator.reset();
     EXPECT_THAT(w->only({"prompt", "text", "speak", "status"}),
@@ -287,7 +283,7 @@ TEST_F(LiveTranslatorTest, CleansTranscriptsAndSkipsThoseOfOneCharacter) {
 TEST_F(LiveTranslatorTest, ReportsMutingOnlyWithThePerApplicationCaptureAndWarnsInOrder) {
     make(true);
     startAndWait("en", true, true);
-    w->deliver("tap0", constant(kChunk, 0.1f));
+    w->deliver("tap0", std::vector(kChunk, 0.1f));
     ASSERT_TRUE(w->waitFor("text", 1));
     translator->stop();
     startAndWait("en", true, false);  // a fresh capture, not muting
@@ -335,7 +331,7 @@ TEST_F(LiveTranslatorTest, StopsWithTheFixedTextsAndCallsOnStopOnceForEachStart)
 
     startAndWait("en");
     translator->start("es", "large-v3-turbo", false, true);  // ignored: arguments not taken
-    w->deliver("monitor", constant(kChunk, 0.1f));
+    w->deliver("monitor", std::vector(kChunk, 0.1f));
     ASSERT_TRUE(w->waitFor("text", 1));
     translator->stop();
     translator->stop(std::string("again"));
@@ -345,7 +341,7 @@ TEST_F(LiveTranslatorTest, StopsWithTheFixedTextsAndCallsOnStopOnceForEachStart)
     });
     ASSERT_TRUE(w->waitFor("stop", 5));
     translator->stop();
-    w->deliver("monitor", constant(kChunk, 0.3f));  // a stopped run takes no samples
+    w->deliver("monitor", std::vector(kChunk, 0.3f));  // a stopped run takes no samples
     translator.reset();
 
     EXPECT_THAT(w->only({"wav"}), ElementsAre("wav:en base 192044 3276 3276"));
@@ -398,13 +394,13 @@ TEST_F(LiveTranslatorTest, ChunksQueuedBeforeAStopNeitherRunNorCountInTheNextRun
     make();
     startAndWait("en");
     for (float value : {0.1f, 0.2f, 0.3f})
-        w->deliver("monitor", constant(kChunk, value));
+        w->deliver("monitor", std::vector(kChunk, value));
     ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived == 1; }));
     translator->stop();
     startAndWait("es");
     // The old run's two queued chunks must not take the new run's places.
     for (float value : {0.4f, 0.5f, 0.6f, 0.7f})
-        w->deliver("monitor", constant(kChunk, value));
+        w->deliver("monitor", std::vector(kChunk, value));
     w->transcribeGate.let();
     ASSERT_TRUE(w->waitFor("text", 3));
     translator.reset();

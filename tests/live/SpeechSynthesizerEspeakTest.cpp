@@ -15,92 +15,84 @@ using quenda::test::waitUntil;
 
 namespace {
 
-// Records what it is given; plays for about a hundredth of the sound's length, or, with `hold`,
-// until cancelled. With `clearsCancelLate` it clears an earlier cancel only once it has begun.
-struct FakePlayer : SoundPlayer {
-    void play(const std::vector<float>& samples, uint32_t sampleRate) override {
-        std::unique_lock lock(mutex);
-        sizes.push_back(samples.size());
-        rates.push_back(sampleRate);
-        mostAtOnce = std::max(mostAtOnce, ++playing);
-        if (clearsCancelLate)
-            changed.wait_for(lock, 30ms, [] { return false; });
-        cancelled = false;
-        if (failure) {
-            --playing;
-            throw std::runtime_error(*failure);
-        }
-        changed.wait_for(lock, hold ? 5s : std::chrono::microseconds(samples.size() / 22),
-                         [&] { return hold && cancelled; });
-        cancelledPlays += cancelled;
-        --playing;
-    }
-    void cancel() override {
-        std::lock_guard lock(mutex);
-        cancelled = true;
-        changed.notify_all();
-    }
+// What the player is given and how it is to play: for about a hundredth of the sound's length,
+// or, with `hold`, until cancelled. With `clearsCancelLate` it clears an earlier cancel only once
+// it has begun. Shared by the player and the test, so that it outlives the synthesiser.
+struct Playback {
     std::size_t entered() {
         std::lock_guard lock(mutex);
         return sizes.size();
     }
-
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::size_t> sizes;
     std::vector<uint32_t> rates;
+    std::vector<std::string> errors;  // the synthesiser's reports
     int playing = 0, mostAtOnce = 0, cancelledPlays = 0;
     bool cancelled = false, hold = false, clearsCancelLate = false;
     std::optional<std::string> failure;
 };
 
-// The synthesiser under test with a player that outlives it.
-struct Speaker {
-    struct Forward : SoundPlayer {
-        explicit Forward(FakePlayer& player) : to(player) {}
-        void play(const std::vector<float>& samples, uint32_t rate) override {
-            to.play(samples, rate);
+struct FakePlayer : SoundPlayer {
+    explicit FakePlayer(std::shared_ptr<Playback> playback) : p(std::move(playback)) {}
+    void play(const std::vector<float>& samples, uint32_t sampleRate) override {
+        std::unique_lock lock(p->mutex);
+        p->sizes.push_back(samples.size());
+        p->rates.push_back(sampleRate);
+        p->mostAtOnce = std::max(p->mostAtOnce, ++p->playing);
+        if (p->clearsCancelLate)
+            p->changed.wait_for(lock, 30ms, [] { return false; });
+        p->cancelled = false;
+        if (p->failure) {
+            --p->playing;
+            throw std::runtime_error(*p->failure);
         }
-        void cancel() override { to.cancel(); }
-        FakePlayer& to;
-    };
-    Speaker() {
-        synthesizer->onError = [this](const std::string& text) {
-            std::lock_guard lock(player.mutex);
-            errors.push_back(text);
-        };
+        p->changed.wait_for(lock, p->hold ? 5s : std::chrono::microseconds(samples.size() / 22),
+                            [&] { return p->hold && p->cancelled; });
+        p->cancelledPlays += p->cancelled;
+        --p->playing;
     }
-    FakePlayer player;
-    std::vector<std::string> errors;
-    std::unique_ptr<SpeechSynthesizerEspeak> synthesizer =
-        std::make_unique<SpeechSynthesizerEspeak>(std::make_unique<Forward>(player));
+    void cancel() override {
+        std::lock_guard lock(p->mutex);
+        p->cancelled = true;
+        p->changed.notify_all();
+    }
+    std::shared_ptr<Playback> p;
 };
 
+std::unique_ptr<SpeechSynthesizerEspeak> speakerFor(const std::shared_ptr<Playback>& player) {
+    auto speaker = std::make_unique<SpeechSynthesizerEspeak>(std::make_unique<FakePlayer>(player));
+    speaker->onError = [player](const std::string& text) {
+        std::lock_guard lock(player->mutex);
+        player->errors.push_back(text);
+    };
+    return speaker;
+}
+
 TEST(SpeechSynthesizerEspeak, SpeaksQueuedUtterancesOneAfterAnotherAtABriskPace) {
-    Speaker speaker;
-    auto& player = speaker.player;
-    speaker.synthesizer->speak("Sim.");
-    speaker.synthesizer->speak(
-        "Esta é uma frase bem mais longa, com várias palavras em português.");
-    speaker.synthesizer->speak("Não.");
-    ASSERT_TRUE(waitUntil([&] { return player.entered() == 3; }));
+    auto player = std::make_shared<Playback>();
+    auto speaker = speakerFor(player);
+    speaker->speak("Sim.");
+    speaker->speak("Esta é uma frase bem mais longa, com várias palavras em português.");
+    speaker->speak("Não.");
+    ASSERT_TRUE(waitUntil([&] { return player->entered() == 3; }));
     {
-        std::lock_guard lock(player.mutex);
-        player.failure = "servidor de som indisponível";  // reported, not thrown
+        std::lock_guard lock(player->mutex);
+        player->failure = "servidor de som indisponível";  // reported, not thrown
     }
-    speaker.synthesizer->speak("Olá.");
+    speaker->speak("Olá.");
     ASSERT_TRUE(waitUntil([&] {
-        std::lock_guard lock(player.mutex);
-        return !speaker.errors.empty();
+        std::lock_guard lock(player->mutex);
+        return !player->errors.empty();
     }));
-    std::lock_guard lock(player.mutex);
-    EXPECT_EQ(speaker.errors, std::vector<std::string>{"servidor de som indisponível"});
-    EXPECT_EQ(player.mostAtOnce, 1);
-    EXPECT_EQ(player.rates, std::vector<uint32_t>(4, 22050));
+    std::lock_guard lock(player->mutex);
+    EXPECT_EQ(player->errors, std::vector<std::string>{"servidor de som indisponível"});
+    EXPECT_EQ(player->mostAtOnce, 1);
+    EXPECT_EQ(player->rates, std::vector<uint32_t>(4, 22050));
     // The long sentence lasts several seconds, the short words well under one.
-    EXPECT_GT(player.sizes[1], 22050u * 3);
-    EXPECT_LT(player.sizes[0], 22050u);
-    EXPECT_GT(player.sizes[2], 22050u / 10);
+    EXPECT_GT(player->sizes[1], 22050u * 3);
+    EXPECT_LT(player->sizes[0], 22050u);
+    EXPECT_GT(player->sizes[2], 22050u / 10);
 }
 
 // Also with a player that clears an earlier cancel only once it has begun: the stop must reach
@@ -108,27 +100,27 @@ TEST(SpeechSynthesizerEspeak, SpeaksQueuedUtterancesOneAfterAnotherAtABriskPace)
 TEST(SpeechSynthesizerEspeak, StopSilencesAtOnceAndDropsTheQueue) {
     for (bool late : {false, true}) {
         SCOPED_TRACE(late ? "player clears a cancel late" : "plain player");
-        Speaker speaker;
-        auto& player = speaker.player;
-        player.hold = true;
-        player.clearsCancelLate = late;
-        speaker.synthesizer->speak("Primeira frase.");
-        speaker.synthesizer->speak("Segunda frase.");
-        ASSERT_TRUE(waitUntil([&] { return player.entered() == 1; }));
+        auto player = std::make_shared<Playback>();
+        player->hold = true;
+        player->clearsCancelLate = late;
+        auto speaker = speakerFor(player);
+        speaker->speak("Primeira frase.");
+        speaker->speak("Segunda frase.");
+        ASSERT_TRUE(waitUntil([&] { return player->entered() == 1; }));
         const auto before = std::chrono::steady_clock::now();
-        speaker.synthesizer->stopSpeaking();
+        speaker->stopSpeaking();
         EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
         {
-            std::lock_guard lock(player.mutex);
-            EXPECT_EQ(player.playing, 0);  // quiet when stopSpeaking returns
-            EXPECT_EQ(player.cancelledPlays, 1);
-            player.hold = false;
+            std::lock_guard lock(player->mutex);
+            EXPECT_EQ(player->playing, 0);  // quiet when stopSpeaking returns
+            EXPECT_EQ(player->cancelledPlays, 1);
+            player->hold = false;
         }
         // Speaking works again; what was queued before the stop is gone.
-        speaker.synthesizer->speak("De novo.");
-        ASSERT_TRUE(waitUntil([&] { return player.entered() == 2; }));
-        speaker.synthesizer.reset();
-        EXPECT_EQ(player.entered(), 2u);
+        speaker->speak("De novo.");
+        ASSERT_TRUE(waitUntil([&] { return player->entered() == 2; }));
+        speaker.reset();
+        EXPECT_EQ(player->entered(), 2u);
     }
 }
 

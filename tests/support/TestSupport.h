@@ -107,16 +107,22 @@ struct ProgramResult {
     std::string err;
 };
 
-// Runs a program to completion with captured output and extra environment variables.
+// Runs a program to completion with captured output and extra environment variables. One still
+// running after `limit` is killed (status -1), so a stuck tool fails its step instead of hanging
+// the run.
 inline ProgramResult runProgram(const std::filesystem::path& program,
                                 const std::vector<std::string>& arguments,
-                                const std::map<std::string, std::string>& environment = {}) {
+                                const std::map<std::string, std::string>& environment = {},
+                                std::chrono::milliseconds limit = std::chrono::minutes(5)) {
     ProcessOptions options;
     options.standardOutput = options.standardError = ProcessOptions::Output::capture;
     options.environment = environment;
     auto process = Process::launch(program, arguments, options);
-    const int status = process->waitForExit();
-    return {status, process->standardOutputText(), process->standardErrorText()};
+    if (const auto status = process->waitForExit(limit))
+        return {*status, process->standardOutputText(), process->standardErrorText()};
+    process->kill();
+    process->waitForExit();
+    return {-1, {}, program.filename().string() + " did not end"};
 }
 
 // Polls `condition` until it holds or `timeout` passes; returns whether it held. Between two

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QUrl>
 
@@ -39,45 +38,49 @@ class MainWindowTest : public ::testing::Test, public test::AppHarness {
             QCoreApplication::processEvents();
         }
     }
-    template <class Widget>
-    Widget* named(const QString& accessibleName) {
+    // What a screen reader calls a widget: its accessible name, or else a button's text.
+    static QString spoken(QWidget* widget) {
+        auto* asButton = qobject_cast<QAbstractButton*>(widget);
+        return asButton && widget->accessibleName().isEmpty() ? asButton->text()
+                                                              : widget->accessibleName();
+    }
+    // The widget called by the text of `key`.
+    template <class Widget = QAbstractButton>
+    Widget* find(std::string_view key) {
         for (auto* widget : window_->findChildren<Widget*>())
-            if (widget->accessibleName() == accessibleName)
+            if (spoken(widget) == QString::fromStdString(L10n::t(key)))
                 return widget;
         return nullptr;
     }
-    QAbstractButton* button(std::string_view key) {
-        const QString text = QString::fromStdString(L10n::t(key));
-        for (auto* found : window_->findChildren<QAbstractButton*>())
-            if (found->text() == text)
-                return found;
-        return nullptr;
+    bool shown(QWidget* widget) { return widget->isVisibleTo(window_.get()); }
+    // Transcribe, Summarise and Copy: "1" for each one enabled, "0" for each one not.
+    std::string actionsEnabled() {
+        std::string flags;
+        for (const char* key : {"btn.transcribe", "btn.summarize", "btn.copylast"})
+            flags += find(key)->isEnabled() ? '1' : '0';
+        return flags;
     }
     // Every text a user can see now: labels, buttons, picker entries, the title.
     QStringList visibleTexts() {
         QStringList texts{window_->windowTitle()};
         for (auto* label : window_->findChildren<QLabel*>())
-            if (label->isVisibleTo(window_.get()))
+            if (shown(label))
                 texts << label->text();
         for (auto* found : window_->findChildren<QAbstractButton*>())
-            if (found->isVisibleTo(window_.get()))
+            if (shown(found))
                 texts << found->text();
         for (auto* combo : window_->findChildren<QComboBox*>())
             for (int i = 0; i < combo->count(); ++i)
                 texts << combo->itemText(i);
         return texts;
     }
-    // Every control the keyboard reaches tells a screen reader what it is, in the current
-    // language (a button by its text, anything else by its accessible name).
+    // Every control the keyboard reaches tells a screen reader what it is.
     void expectEveryControlNamed() {
         for (auto* widget : window_->findChildren<QWidget*>()) {
-            if (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(window_.get()))
-                continue;
-            auto* asButton = qobject_cast<QAbstractButton*>(widget);
-            const QString name = asButton && widget->accessibleName().isEmpty()
-                                     ? asButton->text()
-                                     : widget->accessibleName();
-            EXPECT_FALSE(name.trimmed().isEmpty()) << widget->metaObject()->className();
+            if ((widget->focusPolicy() & Qt::TabFocus) && shown(widget)) {
+                EXPECT_FALSE(spoken(widget).trimmed().isEmpty())
+                    << widget->metaObject()->className();
+            }
         }
     }
     void screenshot(const std::string& name) {
@@ -91,52 +94,6 @@ class MainWindowTest : public ::testing::Test, public test::AppHarness {
     std::unique_ptr<ui::MainWindow> window_;
 };
 
-TEST_F(MainWindowTest, ButtonsAndSectionsFollowTheState) {
-    open();
-    auto* lastBox = named<QPlainTextEdit>(QString::fromStdString(L10n::t("last.title")));
-    ASSERT_TRUE(lastBox);
-    EXPECT_EQ(lastBox->toPlainText(), "—");
-    EXPECT_TRUE(button("btn.transcribe")->isEnabled());
-    EXPECT_FALSE(button("btn.summarize")->isEnabled());
-    EXPECT_FALSE(button("btn.copylast")->isEnabled());
-    EXPECT_TRUE(button("model.download")->isVisibleTo(window_.get())) << "the model is missing";
-    const int size = TranscriptionEngine::modelInfo("large-v3-turbo")->sizeMB;
-    EXPECT_TRUE(visibleTexts().contains(QString::fromStdString(L10nFormat::modelMissing(size))));
-
-    // A job running: nothing new can start.
-    installModel("ggml-base.bin", {"text Olá do teste"});
-    state_->setModelID("base");
-    press();
-    release();
-    settle();
-    EXPECT_FALSE(button("model.download")->isVisibleTo(window_.get()));
-    EXPECT_FALSE(button("btn.transcribe")->isEnabled());
-    joinJobs();
-    ASSERT_TRUE(runUntil([&] { return !state_->isBusy(); }));
-    settle();
-    EXPECT_EQ(lastBox->toPlainText(), "Olá do teste");
-    EXPECT_TRUE(button("btn.summarize")->isEnabled());
-    EXPECT_TRUE(button("btn.copylast")->isEnabled());
-    EXPECT_FALSE(button("summary.copyall")->isVisibleTo(window_.get())) << "no summary yet";
-
-    // Live translation running: its choices and the model are fixed; lines stay after a stop.
-    button("live.start")->click();
-    settle();
-    for (auto* choice :
-         {static_cast<QWidget*>(named<QComboBox>(QString::fromStdString(L10n::t("live.source")))),
-          static_cast<QWidget*>(button("live.speak")),
-          static_cast<QWidget*>(named<QComboBox>(QString::fromStdString(L10n::t("model"))))})
-        EXPECT_FALSE(choice->isEnabled());
-    devices_.translator->onText("uma linha traduzida");
-    settle();
-    button("live.stop")->click();
-    settle();
-    auto* lines = window_->findChild<QListWidget*>();
-    EXPECT_TRUE(lines->isVisibleTo(window_.get()));
-    EXPECT_EQ(lines->count(), 1);
-    EXPECT_TRUE(button("live.speak")->isEnabled());
-}
-
 TEST_F(MainWindowTest, TheLanguageRelabelsEverythingAndWritesNoSettingBack) {
     installModel("ggml-base.bin", {});
     makeState();
@@ -146,7 +103,7 @@ TEST_F(MainWindowTest, TheLanguageRelabelsEverythingAndWritesNoSettingBack) {
     defaults_->remove("cleanWithLLM");
     const QStringList portuguese = visibleTexts();
 
-    auto* language = named<QComboBox>(QString::fromStdString(L10n::t("app.language")));
+    auto* language = find<QComboBox>("app.language");
     ASSERT_TRUE(language);
     emit language->activated(1);  // English, as the user picks it
     settle();
@@ -173,15 +130,14 @@ TEST_F(MainWindowTest, OnlyTheFirstDroppedFileIsTranscribed) {
     makeState();
     state_->setModelID("base");
     open();
-    for (const char* name : {"um.wav", "dois.wav", "tres.wav"})
+    QList<QUrl> files;
+    for (const char* name : {"um.wav", "dois.wav", "tres.wav"}) {
         test::makeTone(dir_ / name, 0.3, 16000, 1);
-    QMimeData files;
-    files.setUrls({QUrl::fromLocalFile(QString::fromStdString((dir_ / "um.wav").string())),
-                   QUrl::fromLocalFile(QString::fromStdString((dir_ / "dois.wav").string())),
-                   QUrl::fromLocalFile(QString::fromStdString((dir_ / "tres.wav").string()))});
+        files << QUrl::fromLocalFile(QString::fromStdString((dir_ / name).string()));
+    }
     auto* zone = window_->findChild<ui::DropZone*>();
     EXPECT_FALSE(zone->takeDrop({}));
-    EXPECT_TRUE(zone->takeDrop(files.urls()));
+    EXPECT_TRUE(zone->takeDrop(files));
     joinJobs();
     ASSERT_TRUE(runUntil([&] { return !state_->isBusy(); }));
     EXPECT_EQ(state_->lastTranscription(), "Do arquivo solto");
@@ -212,15 +168,28 @@ TEST_F(MainWindowTest, StartAtLoginWritesAndRemovesTheLoginEntry) {
     EXPECT_TRUE(item->isChecked());
 }
 
-TEST_F(MainWindowTest, ScreenshotsInEveryLanguage) {
+// Each state of the window in every language: a screenshot of it, and what it shows and enables.
+TEST_F(MainWindowTest, EveryStateInEveryLanguage) {
     for (const auto& language : AppLanguage::allCases()) {
         const std::string suffix(language.rawValue());
+        SCOPED_TRACE(suffix);
         window_.reset();
         state_.reset();
         L10n::setCurrent(language);
         open();
         screenshot("model-missing-" + suffix);
         expectEveryControlNamed();
+        // The first language starts with no last text, the others with the one dictated before.
+        const bool first = language == AppLanguage::allCases().front();
+        const QString dictated = "Bom dia, este é um texto ditado.";
+        auto* lastBox = find<QPlainTextEdit>("last.title");
+        ASSERT_TRUE(lastBox);
+        EXPECT_EQ(lastBox->toPlainText(), first ? "—" : dictated);
+        EXPECT_EQ(actionsEnabled(), first ? "100" : "111");
+        EXPECT_TRUE(shown(find("model.download")));
+        const int size = TranscriptionEngine::modelInfo(state_->modelID())->sizeMB;
+        EXPECT_TRUE(
+            visibleTexts().contains(QString::fromStdString(L10nFormat::modelMissing(size))));
         stallDownloads_ = true;
         servedModel_ = TranscriptionEngine::modelInfo(state_->modelID())->file;
         state_->downloadCurrentModel();
@@ -229,20 +198,37 @@ TEST_F(MainWindowTest, ScreenshotsInEveryLanguage) {
         state_->cancelDownload();
         stallDownloads_ = false;
         ASSERT_TRUE(runUntil([&] { return !state_->downloader().isDownloading(); }));
-        installModel("ggml-base.bin", {"text Bom dia, este é um texto ditado."});
+
+        installModel("ggml-base.bin", {"text " + dictated.toStdString()});
         state_->setModelID("base");
         press();
         screenshot("recording-" + suffix);
         release();
+        settle();
+        EXPECT_FALSE(shown(find("model.download")));
+        EXPECT_EQ(actionsEnabled(), first ? "000" : "001") << "a job is running: nothing can start";
         joinJobs();
         ASSERT_TRUE(runUntil([&] { return !state_->isBusy(); }));
         screenshot("idle-" + suffix);
-        state_->toggleLiveTranslation();
+        EXPECT_EQ(lastBox->toPlainText(), dictated);
+        EXPECT_EQ(actionsEnabled(), "111");
+        EXPECT_FALSE(shown(find("summary.copyall"))) << "no summary yet";
+
+        // Live translation running: its choices and the model are fixed; lines stay after a stop.
+        find("live.start")->click();
+        settle();
+        for (auto* choice :
+             {find<QWidget>("live.source"), find<QWidget>("model"), find<QWidget>("live.speak")})
+            EXPECT_FALSE(choice->isEnabled());
         for (const char* line : {"Bem-vindos à aula de hoje.", "Vamos falar de redes neurais.",
                                  "A primeira parte trata de dados."})
             devices_.translator->onText(line);
         screenshot("live-" + suffix);
-        state_->toggleLiveTranslation();
+        find("live.stop")->click();
+        settle();
+        EXPECT_TRUE(shown(window_->findChild<QListWidget*>()));
+        EXPECT_EQ(window_->findChild<QListWidget*>()->count(), 3);
+        EXPECT_TRUE(find("live.speak")->isEnabled());
         fs::remove(dir_ / "models/ggml-base.bin");
 
         window_.reset();

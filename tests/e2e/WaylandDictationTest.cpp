@@ -33,11 +33,7 @@ void openToEveryone(const fs::path& dir) {
 }
 
 bool recordsSound(int pid) {
-    for (const auto& output : test::pactlList("source-outputs")) {
-        if (output["properties"].value("application.process.id", "") == std::to_string(pid))
-            return true;
-    }
-    return false;
+    return !test::pactlList("source-outputs", pid).empty();
 }
 
 // The key bindings live in the shared sway: they go when the test does.

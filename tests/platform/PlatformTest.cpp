@@ -80,17 +80,9 @@ TEST(Process, ExitedChildrenAreReapedAndEveryObserverSeesTheStatus) {
     EXPECT_EQ(agreeing, 4);
 }
 
-TEST(Process, TerminateKillAndStopEndARunningChild) {
-    auto sleeper = shell("exec sleep 30");
-    EXPECT_TRUE(sleeper->isRunning());
-    EXPECT_FALSE(sleeper->waitForExit(50ms).has_value());
-    sleeper->terminate();
-    EXPECT_EQ(sleeper->waitForExit(5s), 128 + SIGTERM);
-    EXPECT_TRUE(sleeper->endedBySignal());
-    sleeper->terminate();  // harmless once it has exited
-
-    // stop: SIGTERM first, SIGKILL for a child that ignores it; reaped when it returns.
-    // (It says when its trap is set: a SIGTERM before that would end it.)
+// stop: SIGTERM first, SIGKILL for a child that ignores it; reaped when it returns. (The
+// stubborn child says when its trap is set: a SIGTERM before that would end it.)
+TEST(Process, StopEndsARunningChildWithSIGTERMOrElseSIGKILL) {
     ProcessOptions options;
     options.standardError = ProcessOptions::Output::capture;
     auto stubborn = Process::launch(
@@ -101,7 +93,9 @@ TEST(Process, TerminateKillAndStopEndARunningChild) {
     EXPECT_EQ(stubborn->exitStatus(), 128 + SIGKILL);
     EXPECT_TRUE(obedient->stop(5s));
     EXPECT_EQ(obedient->exitStatus(), 128 + SIGTERM);
+    EXPECT_TRUE(obedient->endedBySignal());
     EXPECT_NE(::kill(obedient->pid(), 0), 0) << "not reaped";
+    obedient->terminate();  // harmless once it has exited
 }
 
 // The kernel's parent-death signal follows the thread that forked; a child must live on when

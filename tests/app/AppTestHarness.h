@@ -121,7 +121,8 @@ class AppHarness {
     virtual ~AppHarness() {
         stallDownloads_ = false;
         state_.reset();
-        joinJobs();
+        for (auto& job : jobs_)  // without the lock: a job may still ask the language model
+            job.join();
         installStandardDefaults(nullptr);
     }
 

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <atomic>
 #include <cmath>
@@ -20,6 +19,7 @@
 #include "platform/InMemoryDefaults.h"
 #include "platform/PlatformError.h"
 #include "platform/WavHeader.h"
+#include "support/LocalHttpServer.h"
 #include "support/TestSupport.h"
 
 namespace quenda::test {
@@ -75,8 +75,9 @@ class FakeRecorder : public audio::Recorder {
     std::optional<fs::path> file_;
 };
 
-struct FakeHotkey : HotkeyManager::Backend {
-    explicit FakeHotkey(Devices& shared) : devices(shared) {}
+// The keyboard hook and the keystrokes.
+struct FakeKeyboard : HotkeyManager::Backend, KeystrokeSynthesizer {
+    explicit FakeKeyboard(Devices& shared) : devices(shared) {}
     bool install(const Hotkey&, EventHandler handler, GrabHandler onGrab) override {
         if (devices.hotkeyInstalls) {
             devices.hotkey = std::move(handler);
@@ -85,11 +86,6 @@ struct FakeHotkey : HotkeyManager::Backend {
         return devices.hotkeyInstalls;
     }
     void remove() override { devices.hotkey = nullptr; }
-    Devices& devices;
-};
-
-struct FakeKeystrokes : KeystrokeSynthesizer {
-    explicit FakeKeystrokes(Devices& shared) : devices(shared) {}
     bool isTrusted() override { return devices.keystrokesTrusted; }
     bool postPasteShortcut() override { return ++devices.pastes > 0; }
     Devices& devices;
@@ -115,25 +111,24 @@ struct QuietLive : live::SpeechEngine,
 class AppHarness {
   public:
     AppHarness() {
+        dir_.apply();
         devices_.directory = dir_ / "recordings";
         fs::create_directories(devices_.directory);
-        fs::create_directories(dir_ / "models");
+        fs::create_directories(dir_.models());
         L10n::setCurrent(AppLanguage::pt);
         serveModels();
     }
     virtual ~AppHarness() {
         stallDownloads_ = false;
         state_.reset();
-        for (auto& job : jobs_)
+        for (auto& job : jobs_)  // without the lock: a job may still ask the language model
             job.join();
-        server_.stop();
-        serverLoop_.join();
         installStandardDefaults(nullptr);
     }
 
-    // A model file the stand-in speech server loads, answering `text` to every request.
+    // A model file the stand-in speech server loads, steered by `directives`.
     void installModel(const std::string& file, const std::vector<std::string>& directives) {
-        test::writeFakeModel(dir_ / "models" / file, directives);
+        dir_.installModel(file, directives);
     }
 
     std::shared_ptr<AppState> makeState() {
@@ -144,12 +139,12 @@ class AppHarness {
         server.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
         services.engine = std::make_shared<TranscriptionEngine>(server);
         services.recorder = std::make_unique<FakeRecorder>(devices_);
-        services.hotkeyBackend = std::make_unique<FakeHotkey>(devices_);
+        services.hotkeyBackend = std::make_unique<FakeKeyboard>(devices_);
         services.pasteboard = pasteboard_;
-        services.keystrokes = std::make_unique<FakeKeystrokes>(devices_);
+        services.keystrokes = std::make_unique<FakeKeyboard>(devices_);
         ModelDownloaderSettings download;
         download.addressOf = [this](const ModelInfo& model) {
-            return "http://127.0.0.1:" + std::to_string(port_) + "/" + model.file;
+            return downloads_.url("/" + model.file);
         };
         services.downloader = std::make_unique<ModelDownloader>(queue_, download);
         services.makeLiveTranslator = [this](std::shared_ptr<TranscriptionEngine>) {
@@ -210,21 +205,16 @@ class AppHarness {
         ASSERT_TRUE(runUntil([&] { return !state_->isBusy(); }));
     }
     // The statuses as shown: keys ("status.pasted") become their texts, others stay.
-    static std::vector<std::string> texts(std::initializer_list<std::string> statuses) {
+    static std::vector<std::string> texts(const std::vector<std::string>& statuses) {
         std::vector<std::string> result;
         for (const auto& status : statuses)
             result.push_back(status.starts_with("status.") ? L10n::t(status) : status);
         return result;
     }
-    std::string savedText() { return test::readFile(dir_ / "data/Quenda/ultima_transcricao.txt"); }
-    size_t inferenceRequests() {
-        return test::readRecord(dir_ / "whisper.jsonl", "path", "/inference").size();
-    }
+    std::string savedText() { return test::readFile(dir_.lastText()); }
+    size_t inferenceRequests() { return dir_.inferences().size(); }
 
-    test::TempDir dir_;
-    test::ScopedEnv dataEnv_{"XDG_DATA_HOME", (dir_ / "data").string()};
-    test::ScopedEnv modelsEnv_{"QUENDA_MODELS_DIR", (dir_ / "models").string()};
-    test::ScopedEnv recordEnv_{"FAKE_WHISPER_RECORD", (dir_ / "whisper.jsonl").string()};
+    test::SpeechHome dir_;
     std::shared_ptr<InMemoryDefaults> defaults_ = [] {
         auto store = std::make_shared<InMemoryDefaults>();
         installStandardDefaults(store);
@@ -249,11 +239,14 @@ class AppHarness {
     std::vector<std::string> statuses_;
     std::shared_ptr<AppState> state_;
 
-  private:
-    // Serves "/<file>" for model downloads: the body of the file named in `servedModel_`. While
+    // Model downloads: "/<file>" answers the body of the file named in `servedModel_`. While
     // `stallDownloads_` is set, a megabyte is announced and the answer stops after 40 % of it.
+    std::string servedModel_ = "ggml-base.bin";
+    std::atomic<bool> stallDownloads_ = false;
+
+  private:
     void serveModels() {
-        server_.Get(R"(/(.*))", [this](const httplib::Request& request, httplib::Response& out) {
+        downloads_.Get(R"(/(.*))", [this](const httplib::Request& request, httplib::Response& out) {
             if (request.matches[1] != servedModel_)
                 out.status = 404;
             else if (!stallDownloads_)
@@ -272,18 +265,9 @@ class AppHarness {
                                              return sink.write(part.data(), part.size());
                                          });
         });
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        serverLoop_ = std::thread([this] { server_.listen_after_bind(); });
-        // A stop() before the loop runs is ignored, and the join would then wait for ever.
-        test::waitUntil([this] { return server_.is_running(); });
+        downloads_.start();
     }
-    httplib::Server server_;
-    std::thread serverLoop_;
-    int port_ = 0;
-
-  public:
-    std::string servedModel_ = "ggml-base.bin";
-    std::atomic<bool> stallDownloads_ = false;
+    test::LocalHttpServer downloads_;
 };
 
 }  // namespace quenda::test

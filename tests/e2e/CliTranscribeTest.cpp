@@ -20,23 +20,15 @@ using test::writeFile;
 class CliTranscribeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fs::create_directories(tmp_);
         quenda_ = test::installQuendaWithFakeServer(dir_ / "install");
-        test::writeFakeModel(models_ / "ggml-large-v3-turbo.bin", {"text um|dois"});
-        test::writeFakeModel(models_ / "ggml-base.bin", {"text base"});
+        dir_.installModel("ggml-large-v3-turbo.bin", {"text um|dois"});
+        dir_.installModel("ggml-base.bin", {"text base"});
         test::makeSpeech(speech_, "um dois");
         test::convertAudio(speech_, mp3_);
     }
-    std::map<std::string, std::string> environment() const {
-        return {{"HOME", (dir_ / "home").string()},
-                {"XDG_DATA_HOME", (dir_ / "data").string()},
-                {"QUENDA_MODELS_DIR", models_.string()},
-                {"TMPDIR", tmp_.string()},
-                {"FAKE_WHISPER_RECORD", record_.string()}};
-    }
     test::ProgramResult cli(std::vector<std::string> args) const {
         args.insert(args.begin(), "--cli");
-        return test::runProgram(quenda_, args, environment());
+        return test::runProgram(quenda_, args, dir_.environment());
     }
     // Runs a command that must fail with exactly this message and print nothing.
     void expectFailure(const std::vector<std::string>& args, const std::string& message) const {
@@ -51,32 +43,26 @@ class CliTranscribeTest : public ::testing::Test {
         EXPECT_EQ(result.out, out);
         EXPECT_EQ(result.err, "");
     }
-    std::vector<nlohmann::json> events(const std::string& name) const {
-        return test::readRecord(record_, "event", name);
-    }
     // Every server that got as far as listening was asked to stop (SIGTERM), every server is
     // gone, and quenda left no converted file behind.
     void expectCleanExit() const {
-        for (const auto& start : events("start")) {
+        for (const auto& start : dir_.events("start")) {
             const int pid = start["pid"];
             EXPECT_TRUE(test::waitUntil([pid] { return !test::processAlive(pid); }));
         }
-        for (const auto& listening : events("listening")) {
+        for (const auto& listening : dir_.events("listening")) {
             bool stopped = false;
-            for (const auto& stop : events("stop"))
+            for (const auto& stop : dir_.events("stop"))
                 stopped |= stop["pid"] == listening["pid"] && stop["signal"] == SIGTERM;
             EXPECT_TRUE(stopped) << "server " << listening["pid"] << " was not stopped";
         }
-        EXPECT_TRUE(fs::is_empty(tmp_));
+        EXPECT_TRUE(fs::is_empty(dir_.tmp()));
     }
 
-    test::TempDir dir_;
-    fs::path models_ = dir_ / "models";
-    fs::path tmp_ = dir_ / "tmp";
-    fs::path record_ = dir_ / "whisper.jsonl";
+    test::SpeechHome dir_;
     fs::path speech_ = dir_ / "fala.wav";
     fs::path mp3_ = dir_ / "fala.mp3";
-    fs::path lastFile_ = dir_ / "data/Quenda/ultima_transcricao.txt";
+    fs::path lastFile_ = dir_.lastText();
     fs::path quenda_;
 };
 
@@ -84,9 +70,11 @@ TEST_F(CliTranscribeTest, TranscribesSavesPrintsAndStopsTheServerWithOptionsInAn
     const std::string input = readFile(mp3_);
     expectOutput({"transcribe", mp3_.string()}, "um dois\n");
     EXPECT_EQ(readFile(lastFile_), "um dois");
+    expectOutput({"last", "--model", "base", "ignorado"}, "um dois\n");
     EXPECT_EQ(readFile(mp3_), input);
-    ASSERT_EQ(events("start").size(), 1u);
-    EXPECT_EQ(events("start")[0]["args"][1], (models_ / "ggml-large-v3-turbo.bin").string());
+    ASSERT_EQ(dir_.events("start").size(), 1u);
+    EXPECT_EQ(dir_.events("start")[0]["args"][1],
+              (dir_.models() / "ggml-large-v3-turbo.bin").string());
 
     // The last path wins.
     const auto ogg = (dir_ / "tom.ogg").string();
@@ -94,26 +82,30 @@ TEST_F(CliTranscribeTest, TranscribesSavesPrintsAndStopsTheServerWithOptionsInAn
     expectOutput({"transcribe", "--model", "base", mp3_.string(), ogg}, "base\n");
     expectOutput({"transcribe", mp3_.string(), "--model", "base", ogg}, "base\n");
     expectOutput({"transcribe", mp3_.string(), ogg, "--fast", "--model", "base"}, "base\n");
-    auto requests = test::readRecord(record_, "path", "/inference");
-    ASSERT_EQ(requests.size(), 4u);
-    for (size_t i = 1; i < 4; ++i) {
-        EXPECT_NEAR(requests[i]["wav"]["seconds"].get<double>(), 2.5, 0.05);
-        // Only --fast adds the audio window (the engine's tests check its value).
-        EXPECT_EQ(requests[i]["parts"][3]["name"], i == 3 ? "audio_ctx" : "file");
-    }
+    // Only --fast adds the audio window: 2.5 s are 125 frames and the margin.
+    EXPECT_EQ(dir_.audioWindows(), (std::vector<std::string>{"", "", "", "253"}));
+    for (size_t i = 1; i < 4; ++i)
+        EXPECT_NEAR(dir_.inferences().at(i)["wav"]["seconds"].get<double>(), 2.5, 0.05);
     // (Names that look like options: "--verbose" below is taken as a file, and the engine's
     // tests convert relative names with dashes, spaces and accents.)
     expectCleanExit();
 }
 
-TEST_F(CliTranscribeTest, ArgumentErrorsStartNoServer) {
+TEST_F(CliTranscribeTest, UsageAndArgumentErrorsStartNoServer) {
+    expectFailure({},
+                  "uso: --cli transcribe <arquivo> [--model <id>] [--clean] | --cli summarize | "
+                  "--cli last | --cli doctor [--model <id>]");
+    expectFailure({"LAST"}, "comando desconhecido: LAST");
+    expectFailure({""}, "comando desconhecido: ");
+    expectFailure({"resumo", "last"}, "comando desconhecido: resumo");
+    expectOutput({"last"}, "\n");  // nothing saved yet
     expectFailure({"transcribe"}, "informe o arquivo de áudio");
     expectFailure({"transcribe", "--clean"}, "informe o arquivo de áudio");
     expectFailure({"transcribe", mp3_.string(), "--model"}, "--model requer valor");
     expectFailure({"transcribe", mp3_.string(), "--verbose"}, "arquivo não existe: --verbose");
     expectFailure({"transcribe", "nada/fala.wav"}, "arquivo não existe: nada/fala.wav");
     expectFailure({"transcribe", ""}, "arquivo não existe: ");
-    EXPECT_TRUE(events("start").empty());
+    EXPECT_TRUE(dir_.events("start").empty());
     EXPECT_FALSE(fs::exists(lastFile_));
 }
 
@@ -122,20 +114,19 @@ TEST_F(CliTranscribeTest, EngineFailuresAreReportedExactlyAndChangeNothing) {
     writeFile(dir_ / "notas.txt", "não é áudio");
     expectFailure({"transcribe", mp3_.string(), "--model", "nao-existe"},
                   "Modelo ainda não baixado: nao-existe. Use o botão de download na janela.");
-    EXPECT_TRUE(events("start").empty());
+    EXPECT_TRUE(dir_.events("start").empty());
     expectFailure({"transcribe", (dir_ / "notas.txt").string()},
                   "Arquivo não suportado: notas.txt. Use .opus, .ogg, .m4a, .mp3, .wav, .aiff ou "
                   ".flac.");
 
-    test::writeFakeModel(models_ / "ggml-base.bin", {"inference_status 500",
-                                                     "inference_body {\"error\":\"failed to "
-                                                     "process audio\"}"});
+    // Converted, then refused by the server: the converted file goes too.
+    dir_.installModel("ggml-base.bin", {"inference_body {\"error\":\"failed to process audio\"}"});
     expectFailure({"transcribe", "--model", "base", mp3_.string()},
                   "Falha na transcrição: {\"error\":\"failed to process audio\"}");
-    test::writeFakeModel(models_ / "ggml-base.bin", {"exit_after_load 3"});
+    dir_.installModel("ggml-base.bin", {"exit_after_load 3"});
     expectFailure({"transcribe", "--model", "base", mp3_.string()},
                   "Falha ao iniciar o motor Whisper: processo encerrou ao carregar o modelo");
-    fs::remove(models_ / "ggml-large-v3-turbo.bin");
+    fs::remove(dir_.models() / "ggml-large-v3-turbo.bin");
     expectFailure({"transcribe", mp3_.string()},
                   "Modelo ainda não baixado: ggml-large-v3-turbo.bin. Use o botão de download na "
                   "janela.");
@@ -159,34 +150,34 @@ TEST_F(CliTranscribeTest, AnEndedRunLeavesNoServerAndAnInterruptedOneNoConverted
         {SIGINT, true}, {SIGINT, false}, {SIGTERM, false}, {SIGKILL, true}, {SIGKILL, false}};
     for (const auto& [signalNumber, converting] : runs) {
         SCOPED_TRACE(testing::Message() << signalNumber << (converting ? " converting" : ""));
-        fs::remove(record_);
+        fs::remove(dir_.record());
         fs::remove(ffmpeg);
-        test::writeFakeModel(models_ / "ggml-base.bin", {converting ? "" : "load_seconds 30"});
+        dir_.installModel("ggml-base.bin", {converting ? "" : "load_seconds 30"});
         if (converting) {
             writeFile(ffmpeg, slowConverter);
             fs::permissions(ffmpeg, fs::perms::owner_all);
         }
         ProcessOptions options;
         options.standardOutput = options.standardError = ProcessOptions::Output::capture;
-        options.environment = environment();
+        options.environment = dir_.environment();
         auto quenda = Process::launch(
             quenda_, {"--cli", "transcribe", "--model", "base", mp3_.string()}, options);
         ASSERT_TRUE(test::waitUntil([&] {
-            return converting ? !events("listening").empty() && !fs::is_empty(tmp_)
-                              : !events("start").empty();
+            return converting ? !dir_.events("listening").empty() && !fs::is_empty(dir_.tmp())
+                              : !dir_.events("start").empty();
         }));
         ::kill(quenda->pid(), signalNumber);
         const int status = quenda->waitForExit();
-        const int server = events("start").at(0)["pid"];
+        const int server = dir_.events("start").at(0)["pid"];
         EXPECT_TRUE(test::waitUntil([&] { return !test::processAlive(server); }))
             << "the server outlived its application";
         if (signalNumber == SIGINT || signalNumber == SIGTERM) {
             EXPECT_EQ(status, 1);
             EXPECT_EQ(quenda->standardErrorText(), "ERRO: interrompido\n");
             EXPECT_EQ(quenda->standardOutputText(), "");
-            EXPECT_TRUE(fs::is_empty(tmp_));
+            EXPECT_TRUE(fs::is_empty(dir_.tmp()));
         }
-        for (const auto& entry : fs::directory_iterator(tmp_))
+        for (const auto& entry : fs::directory_iterator(dir_.tmp()))
             fs::remove(entry);
     }
     EXPECT_FALSE(fs::exists(lastFile_));
@@ -232,7 +223,7 @@ TEST_F(CliTranscribeTest, SummarizePrintsTheSummaryOfTheSavedText) {
 
     ollama.configure({{"error", "model 'llama3.1' not found"}, {"status", 404}});
     expectFailure({"summarize"}, "Resposta inválida do Ollama: model 'llama3.1' not found");
-    EXPECT_TRUE(events("start").empty());
+    EXPECT_TRUE(dir_.events("start").empty());
 }
 
 }  // namespace

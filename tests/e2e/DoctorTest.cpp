@@ -20,18 +20,12 @@ class DoctorTest : public ::testing::Test {
 
     test::ProgramResult doctor(std::vector<std::string> args,
                                std::map<std::string, std::string> extra = {}) const {
-        std::map<std::string, std::string> environment = {
-            {"HOME", (dir_ / "home").string()},
-            {"XDG_DATA_HOME", (dir_ / "data").string()},
-            {"XDG_CONFIG_HOME", (dir_ / "config").string()},
-            {"QUENDA_MODELS_DIR", (dir_ / "models").string()},
-            {"FAKE_WHISPER_RECORD", (dir_ / "record.jsonl").string()}};
-        extra.merge(environment);
+        extra.merge(dir_.environment());
         args.insert(args.begin(), {"--cli", "doctor"});
         return test::runProgram(quenda_, args, extra);
     }
 
-    test::TempDir dir_;
+    test::SpeechHome dir_;
     fs::path quenda_;
 };
 
@@ -39,7 +33,7 @@ class DoctorTest : public ::testing::Test {
 // Ctrl+Alt+D by another client is the one thing wrong in the first run.
 TEST_F(DoctorTest, ReadyDesktopPassesOnceTheShortcutIsFree) {
     test::writeFile(dir_ / "config/Quenda/Quenda.ini", "[General]\nmodelID=base\n");
-    test::writeFakeModel(dir_ / "models/ggml-base.bin", {"text ok"});
+    dir_.installModel("ggml-base.bin", {"text ok"});
     {
         HotkeyManagerX11 other;
         ASSERT_TRUE(other.install(
@@ -62,7 +56,7 @@ TEST_F(DoctorTest, ReadyDesktopPassesOnceTheShortcutIsFree) {
     EXPECT_TRUE(ready.out.ends_with("Tudo pronto para ditar.\n"));
     // Each run timed a test dictation twice (cold, then warm), sent as a dictation is sent:
     // 5 s in the recorder's format.
-    auto requests = test::readRecord(dir_ / "record.jsonl", "path", "/inference");
+    auto requests = dir_.inferences();
     ASSERT_EQ(requests.size(), 4u);
     for (const auto& request : requests)
         EXPECT_NEAR(request["wav"]["seconds"].get<double>(), 5.0, 0.01);

@@ -3,8 +3,6 @@
 // fake whisper-server: the request as it arrives on the wire, every kind of answer, and the
 // engine's temporary files.
 
-#include <sys/stat.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -16,7 +14,6 @@
 
 #include "FakeServers.h"
 #include "TestAudio.h"
-#include "WavInfo.h"
 #include "engine/MultipartBody.h"
 #include "engine/ShortWindow.h"
 #include "engine/TranscriptionEngine.h"
@@ -62,38 +59,22 @@ TEST(MultipartBodyTest, TheBytesAreExactlyThePromisedLayoutAndTheFileIsSentAsItW
     EXPECT_EQ(body.contentType(), "multipart/form-data; boundary=Boundary-B");
     EXPECT_EQ(body.size(), expected.size());
     EXPECT_EQ(readAll(body), expected);
-
-    // A file shortened or lengthened after it was added is never sent as another size.
-    for (const std::string& changed : {"RIFF"s, "RIFF\0\r\n--\r\n--"s}) {
-        writeFile(dir / "audio", "RIFF\0\r\n--"s);
-        MultipartBody changing("B");
-        changing.appendFileContents(dir / "audio");
-        writeFile(dir / "audio", changed);
-        EXPECT_EQ(thrown<fs::filesystem_error>([&] { readAll(changing); }).path1(), dir / "audio");
-    }
 }
 
 class Transcription : public ::testing::Test {
   protected:
     void SetUp() override {
-        fs::create_directories(tmp_);
-        fs::create_directories(dir_ / "received");
+        dir_.apply();
         test::makeSpeech(speech_, "um dois três quatro cinco");
     }
     // The engine's own files left in the temporary directory.
     size_t leftovers() const { return std::distance(fs::directory_iterator(tmp_), {}); }
-    // A converter stand-in: a shell script that runs `body`.
-    fs::path script(const std::string& name, const std::string& body) {
-        writeFile(dir_ / name, "#!/bin/sh\n" + body + "\n");
-        ::chmod((dir_ / name).c_str(), 0755);
-        return dir_ / name;
-    }
     static EngineError normalizeError(const fs::path& input, const ConverterSettings& with = {}) {
         return thrown<EngineError>([&] { Engine::normalize(input, with); });
     }
     static void expectEngineWav(const fs::path& wav, double seconds) {
         std::string error;
-        auto info = test::parseWav(readFile(wav), &error);
+        auto info = parseWav(readFile(wav), &error);
         ASSERT_TRUE(info) << error;
         EXPECT_TRUE(info->isEngineFormat());
         EXPECT_NEAR(info->seconds(), seconds, 0.1);  // lossy codecs add a little padding
@@ -101,7 +82,7 @@ class Transcription : public ::testing::Test {
     // An engine whose server answers as the directives say.
     std::unique_ptr<Engine> engine(const std::vector<std::string>& directives,
                                    std::chrono::milliseconds timeout = std::chrono::minutes(30)) {
-        test::writeFakeModel(dir_ / "models/ggml-base.bin", directives);
+        dir_.installModel("ggml-base.bin", directives);
         ServerSettings settings;
         settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
         settings.inferenceTimeout = timeout;
@@ -116,13 +97,9 @@ class Transcription : public ::testing::Test {
         return readFile(dir_ / "tom.wav");
     }
 
-    test::TempDir dir_;
-    fs::path tmp_ = dir_ / "tmp";
+    test::SpeechHome dir_;
+    fs::path tmp_ = dir_.tmp();
     fs::path speech_ = dir_ / "speech.wav";
-    test::ScopedEnv tmpEnv_{"TMPDIR", tmp_.string()};
-    test::ScopedEnv modelsEnv_{"QUENDA_MODELS_DIR", (dir_ / "models").string()};
-    test::ScopedEnv recordEnv_{"FAKE_WHISPER_RECORD", (dir_ / "whisper.jsonl").string()};
-    test::ScopedEnv audioEnv_{"FAKE_WHISPER_AUDIO_DIR", (dir_ / "received").string()};
 };
 
 // Each input is named as a user may name it, relative to the current directory: like an
@@ -178,9 +155,11 @@ TEST_F(Transcription, ConvertersArePlatformFirstThenFFmpegAndNeitherAsksForFFmpe
     test::convertAudio(speech_, dir_ / "fala.m4a");
     const auto arguments = dir_ / "afconvert-args";
     ConverterSettings settings;
-    settings.platformConverter =
-        script("afconvert", "for a in \"$@\"; do echo \"$a\" >> '" + arguments.string() +
-                                "'; done\necho '  afconvert: formato ruim ' >&2\nexit 1");
+    settings.platformConverter = dir_ / "afconvert";  // a stand-in that fails
+    writeFile(settings.platformConverter,
+              "#!/bin/sh\nfor a; do echo \"$a\" >> '" + arguments.string() +
+                  "'; done\necho '  afconvert: formato ruim ' >&2\nexit 1\n");
+    fs::permissions(settings.platformConverter, fs::perms::owner_all);
     // It fails, and ffmpeg converts the same input into the same output.
     TemporaryFile output = Engine::normalize(dir_ / "fala.m4a", settings);
     expectEngineWav(output.path(), test::wavSeconds(speech_));
@@ -204,24 +183,20 @@ TEST_F(Transcription, ConvertersArePlatformFirstThenFFmpegAndNeitherAsksForFFmpe
 TEST_F(Transcription, AFileArrivesAsThePromisedMultipartRequestAndComesBackAsOneLine) {
     const auto input = dir_ / "fala ção.mp3";
     test::convertAudio(speech_, input);
-    const std::string before = readFile(input);
     auto speech = engine({"text um|dois  três|"});
     EXPECT_EQ(speech->transcribe(input, "base", "pt"), "um dois três");
-    EXPECT_EQ(leftovers(), 0u);
-    EXPECT_EQ(readFile(input), before);
 
     // WAV data goes unchanged, with a fresh boundary each time.
     const std::string wav = tone(1.5);
     EXPECT_EQ(speech->transcribeWavData(wav, "base", "en"), "um dois três");
     EXPECT_EQ(speech->transcribeWavData(wav, "base", "en"), "um dois três");
-    EXPECT_EQ(readFile(dir_ / "received/inference-2.wav"), wav);
     EXPECT_EQ(readFile(dir_ / "received/inference-3.wav"), wav);
     // Fast mode: the same two requests.
     EXPECT_EQ(speech->transcribe(input, "base", "pt", {true, std::nullopt}), "um dois três");
     EXPECT_EQ(speech->transcribeWavData(wav, "base", "en", {true, std::nullopt}), "um dois três");
     EXPECT_EQ(leftovers(), 0u);
 
-    auto requests = test::readRecord(dir_ / "whisper.jsonl", "path", "/inference");
+    auto requests = dir_.inferences();
     ASSERT_EQ(requests.size(), 5u);
     // (The body's bytes around the parts: see MultipartBodyTest.)
     for (const auto& request : requests) {
@@ -244,20 +219,14 @@ TEST_F(Transcription, AFileArrivesAsThePromisedMultipartRequestAndComesBackAsOne
     EXPECT_EQ(requests[1]["parts"][2]["value"], "en");
 
     // A fast request is the plain one with the window, in frames (50 a second, rounded up,
-    // and a margin of 128), before the audio: 1.5 s make 75 frames.
-    const auto fileWindow = std::to_string(128 + static_cast<int>(std::ceil(seconds * 50)));
-    for (const auto& [plain, fast, window] :
-         {std::tuple{0, 3, fileWindow}, std::tuple{1, 4, "203"s}}) {
-        SCOPED_TRACE(window);
-        auto fastParts = requests[fast]["parts"];
-        ASSERT_EQ(fastParts.size(), 5u);
-        EXPECT_EQ(fastParts[3],
-                  (nlohmann::json{{"name", "audio_ctx"}, {"size", 3}, {"value", window}}));
-        fastParts.erase(3);
-        EXPECT_EQ(fastParts, requests[plain]["parts"]);
-        EXPECT_EQ(readFile(dir_ / ("received/inference-" + std::to_string(fast + 1) + ".wav")),
-                  readFile(dir_ / ("received/inference-" + std::to_string(plain + 1) + ".wav")));
-    }
+    // and a margin of 128), before the audio. (The window of WAV data: see the fast answers.)
+    auto fastParts = requests[3]["parts"];
+    ASSERT_EQ(fastParts.size(), 5u);
+    const auto window = std::to_string(128 + static_cast<int>(std::ceil(seconds * 50)));
+    EXPECT_EQ(fastParts[3],
+              (nlohmann::json{{"name", "audio_ctx"}, {"size", 3}, {"value", window}}));
+    fastParts.erase(3);
+    EXPECT_EQ(fastParts, requests[0]["parts"]);
 }
 
 TEST(ShortWindow, IsTheAudioInFramesWithAMarginBelowTheFullWindowOnly) {
@@ -332,17 +301,10 @@ TEST_F(Transcription, AFastAnswerThatLooksFailedIsAskedOnceMoreWithTheFullWindow
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove(dir_ / "whisper.jsonl");
+        fs::remove(dir_.record());
         auto speech = engine(c.directives);
         EXPECT_EQ(speech->transcribeWavData(tone(c.seconds), "base", "pt", c.options), c.text);
-        std::vector<std::string> windows;
-        for (const auto& request : test::readRecord(dir_ / "whisper.jsonl", "path", "/inference")) {
-            windows.emplace_back();
-            for (const auto& part : request["parts"])
-                if (part["name"] == "audio_ctx")
-                    windows.back() = part["value"].get<std::string>();
-        }
-        EXPECT_EQ(windows, c.windows);
+        EXPECT_EQ(dir_.audioWindows(), c.windows);
     }
 }
 
@@ -379,7 +341,7 @@ TEST_F(Transcription, TheServerComesFirst) {
     auto speech = engine({});
     EXPECT_EQ(thrown<EngineError>([&] { speech->transcribe(dir_ / "notas.txt", "base", "pt"); }),
               EngineError::unsupportedFile("notas.txt"));
-    EXPECT_FALSE(test::readRecord(dir_ / "whisper.jsonl", "event", "start").empty());
+    EXPECT_FALSE(dir_.events("start").empty());
 }
 
 TEST_F(Transcription, TransportFailuresAreReportedWithTheirDescription) {
@@ -402,25 +364,25 @@ TEST_F(Transcription, TransportFailuresAreReportedWithTheirDescription) {
     EXPECT_EQ(timedOut.kind(), EngineError::Kind::transcriptionFailed);
     EXPECT_THAT(timedOut.payload(), ::testing::HasSubstr("timed out"));
 
-    // A body whose file was shortened after it was added: the read failure ends the upload
-    // and leaves the send; a body that ends early is a failure at once, not a wait for the
-    // time-out.
-    writeFile(dir_ / "curta.wav", wav);
-    MultipartBody body("Boundary-B");
-    body.beginFile("file", "audio.wav", "audio/wav");
-    body.appendFileContents(dir_ / "curta.wav");
-    body.finish();
-    writeFile(dir_ / "curta.wav", wav.substr(0, wav.size() / 2));
+    // A body whose file was shortened or lengthened after it was added is never sent as
+    // another size: the read failure ends the upload and leaves the send. A body that ends
+    // early is a failure at once, not a wait for the time-out.
     HttpRequest request;
     request.method = "POST";
     request.url = "http://127.0.0.1:" + std::to_string(slow->serverPort()) + "/";
-    request.readBody = [&](uint64_t offset, std::span<char> buffer) {
-        return body.read(offset, buffer);
-    };
-    request.bodySize = body.size();
     request.timeout = std::chrono::seconds(10);
-    EXPECT_EQ(thrown<fs::filesystem_error>([&] { Http::send(request); }).path1(),
-              dir_ / "curta.wav");
+    for (const std::string& changed : {wav.substr(0, wav.size() / 2), wav + "mais"}) {
+        writeFile(dir_ / "curta.wav", wav);
+        MultipartBody body("Boundary-B");
+        body.appendFileContents(dir_ / "curta.wav");
+        writeFile(dir_ / "curta.wav", changed);
+        request.readBody = [&](uint64_t offset, std::span<char> buffer) {
+            return body.read(offset, buffer);
+        };
+        request.bodySize = body.size();
+        EXPECT_EQ(thrown<fs::filesystem_error>([&] { Http::send(request); }).path1(),
+                  dir_ / "curta.wav");
+    }
     request.readBody = [](uint64_t, std::span<char>) { return size_t(0); };
     EXPECT_FALSE(Http::send(request).answered());
 }

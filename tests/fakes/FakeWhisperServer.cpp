@@ -44,7 +44,7 @@
 #include <sstream>
 
 #include "FakeRecord.h"
-#include "WavInfo.h"
+#include "platform/WavFormat.h"
 
 namespace {
 
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
                 << file->content;
         }
         std::string wavError;
-        if (auto wav = quenda::test::parseWav(file->content, &wavError)) {
+        if (auto wav = quenda::parseWav(file->content, &wavError)) {
             entry["wav"] = {{"seconds", wav->seconds()}};
             if (!wav->isEngineFormat())
                 wavError = "not 16 kHz mono 16-bit PCM";

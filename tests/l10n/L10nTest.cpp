@@ -67,14 +67,8 @@ TEST_F(L10nTest, StoredLanguageRulesAndLookups) {
     L10n::setCurrent(AppLanguage::pt);
     EXPECT_EQ(store->text("uiLanguage"), "pt-BR");
 
-    std::vector<std::string> keys;  // the shortcut reads the same in every language
-    for (AppLanguage language : AppLanguage::allCases()) {
-        L10n::setCurrent(language);
-        keys.push_back(L10n::t("hotkey.keys"));
-        for (const char* missing : {"status.unknown", "", "Status.Ready", "model."})
-            EXPECT_EQ(L10n::t(missing), missing);
-    }
-    EXPECT_EQ(keys, std::vector<std::string>(3, "(Ctrl + Alt + D)"));
+    for (const char* missing : {"status.unknown", "", "Status.Ready", "model."})
+        EXPECT_EQ(L10n::t(missing), missing);
 }
 
 TEST_F(L10nTest, NumbersInTheTwoFormatTexts) {

@@ -20,11 +20,8 @@ OllamaError generateError(std::chrono::milliseconds timeout = 5s) {
 TEST(OllamaClientTest, WithNoServerItIsOfflineAtOnce) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(OllamaClient::isAvailable());
-    auto error = generateError();
-    EXPECT_EQ(error.kind(), OllamaError::Kind::offline);
-    EXPECT_STREQ(error.what(),
-                 "Ollama não está rodando. Inicie com: ollama serve (e baixe o modelo com: ollama "
-                 "pull llama3.1)");
+    // (Its text is checked through the command line.)
+    EXPECT_EQ(generateError().kind(), OllamaError::Kind::offline);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 

@@ -1,6 +1,6 @@
-// The platform wrappers: processes, the serial queue, files, defaults. (HTTP is exercised
-// through its users, the Ollama client and the transcription engine; loopback ports through
-// two engines that must not share one.)
+// The platform wrappers: processes, the serial queue, files, defaults, the login entry. (HTTP is
+// exercised through its users, the Ollama client and the transcription engine; loopback ports
+// through two engines that must not share one.)
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/AutostartEntry.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Files.h"
 #include "platform/InMemoryDefaults.h"
@@ -79,17 +80,9 @@ TEST(Process, ExitedChildrenAreReapedAndEveryObserverSeesTheStatus) {
     EXPECT_EQ(agreeing, 4);
 }
 
-TEST(Process, TerminateKillAndStopEndARunningChild) {
-    auto sleeper = shell("exec sleep 30");
-    EXPECT_TRUE(sleeper->isRunning());
-    EXPECT_FALSE(sleeper->waitForExit(50ms).has_value());
-    sleeper->terminate();
-    EXPECT_EQ(sleeper->waitForExit(5s), 128 + SIGTERM);
-    EXPECT_TRUE(sleeper->endedBySignal());
-    sleeper->terminate();  // harmless once it has exited
-
-    // stop: SIGTERM first, SIGKILL for a child that ignores it; reaped when it returns.
-    // (It says when its trap is set: a SIGTERM before that would end it.)
+// stop: SIGTERM first, SIGKILL for a child that ignores it; reaped when it returns. (The
+// stubborn child says when its trap is set: a SIGTERM before that would end it.)
+TEST(Process, StopEndsARunningChildWithSIGTERMOrElseSIGKILL) {
     ProcessOptions options;
     options.standardError = ProcessOptions::Output::capture;
     auto stubborn = Process::launch(
@@ -100,7 +93,9 @@ TEST(Process, TerminateKillAndStopEndARunningChild) {
     EXPECT_EQ(stubborn->exitStatus(), 128 + SIGKILL);
     EXPECT_TRUE(obedient->stop(5s));
     EXPECT_EQ(obedient->exitStatus(), 128 + SIGTERM);
+    EXPECT_TRUE(obedient->endedBySignal());
     EXPECT_NE(::kill(obedient->pid(), 0), 0) << "not reaped";
+    obedient->terminate();  // harmless once it has exited
 }
 
 // The kernel's parent-death signal follows the thread that forked; a child must live on when
@@ -177,10 +172,6 @@ TEST(DispatchQueue, SyncHandsBackResultsAndFailuresAsyncFailuresAreReportedAndTh
     EXPECT_THAT(reported, ::testing::Not(::testing::HasSubstr("falhou")));  // sync's caller has it
 }
 
-size_t entriesIn(const fs::path& dir) {
-    return std::distance(fs::directory_iterator(dir), {});
-}
-
 TEST(Files, Utf8Validation) {
     EXPECT_TRUE(files::isValidUtf8(""));
     EXPECT_TRUE(files::isValidUtf8("ação, ç, Ç — Olá 😀"));
@@ -218,7 +209,7 @@ TEST(Files, AtomicCopyAndExecutableCheck) {
     EXPECT_THROW(files::copyFileAtomically(dir / "absent", dir / "x"), fs::filesystem_error);
     EXPECT_THROW(files::copyFileAtomically(dir / "from.bin", dir / "no-dir" / "x"),
                  fs::filesystem_error);
-    EXPECT_EQ(entriesIn(dir.path()), 2u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 2);
 
     // (Files with and without the permission: see the engine's search for its programs.)
     EXPECT_FALSE(files::isExecutableFile(dir.path()));  // a directory is not a program
@@ -259,6 +250,52 @@ TEST(InMemoryDefaults, InstallingNothingGivesAFreshEmptyStore) {
     EXPECT_EQ(installStandardDefaults(nullptr), store);
     EXPECT_EQ(standardDefaults()->text("uiLanguage"), std::nullopt);
     installStandardDefaults(previous);
+}
+
+// The login entry: where it goes, that its program survives the desktop file's quoting (checked
+// by the desktop's own validator where it is installed), and that it exists exactly while
+// enabled.
+TEST(AutostartEntry, ExistsExactlyWhileEnabledAndRunsTheProgramHidden) {
+    test::TempDir dir;
+    test::ScopedEnv home("HOME", dir.path().string());
+    test::ScopedEnv config("XDG_CONFIG_HOME", (dir / "config").string());
+    const bool validator = fs::exists("/usr/bin/desktop-file-validate");
+    const struct {
+        std::string program, exec;
+    } cases[] = {
+        {"/usr/bin/quenda", "Exec=/usr/bin/quenda --start-hidden"},
+        {"/home/ana/meus programas/quenda",
+         R"(Exec="/home/ana/meus programas/quenda" --start-hidden)"},
+        // Reserved characters escaped inside the quotes, then backslashes and "%" escaped
+        // once more for the file.
+        {R"(/opt/a$b\c%d"e/quenda)", R"(Exec="/opt/a\\$b\\\\c%%d\\"e/quenda" --start-hidden)"},
+    };
+    for (const auto& [program, exec] : cases) {
+        SCOPED_TRACE(program);
+        const AutostartEntry entry("app.quenda.Quenda", program);
+        EXPECT_EQ(entry.path(), dir / "config/autostart/app.quenda.Quenda.desktop");
+        EXPECT_FALSE(entry.isEnabled());
+        ASSERT_FALSE(entry.enable());  // the folder is made as needed
+        EXPECT_TRUE(entry.isEnabled());
+        const std::string text = test::readFile(entry.path());
+        EXPECT_NE(text.find("\n" + exec + "\n"), std::string::npos) << text;
+        if (validator) {
+            const auto check =
+                test::runProgram("/usr/bin/desktop-file-validate", {entry.path().string()});
+            EXPECT_EQ(check.status, 0) << check.out << check.err;
+            EXPECT_EQ(check.out, "") << text;
+        }
+        ASSERT_FALSE(entry.disable());
+        EXPECT_FALSE(entry.isEnabled());
+        EXPECT_FALSE(entry.disable());  // nothing to remove is no error
+    }
+    EXPECT_EQ(fs::directory_iterator(dir / "config/autostart"), fs::directory_iterator());
+
+    // A line break cannot be written; a relative configuration folder is not used.
+    EXPECT_TRUE(AutostartEntry("app.quenda.Quenda", "/tmp/a\nb").enable());
+    test::ScopedEnv relative("XDG_CONFIG_HOME", "config");
+    EXPECT_EQ(AutostartEntry("app.quenda.Quenda", "/q").path(),
+              dir / ".config/autostart/app.quenda.Quenda.desktop");
 }
 
 }  // namespace

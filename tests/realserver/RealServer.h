@@ -65,24 +65,17 @@ inline std::filesystem::path cachedModel(const std::string& geometry) {
 inline std::vector<int> childProcesses(const std::string& name) {
     std::vector<int> children;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string pid = entry.path().filename().string();
-        if (pid.find_first_not_of("0123456789") != std::string::npos)
-            continue;
+        // "pid (comm) state ppid ...", for the entries that are processes.
         std::ifstream stat(entry.path() / "stat");
-        std::string line;
-        std::getline(stat, line);
-        auto open = line.find('(');
-        auto close = line.rfind(')');
-        if (open == std::string::npos || close == std::string::npos || close + 4 >= line.size())
-            continue;
-        // "pid (comm) state ppid ..."
-        std::istringstream rest(line.substr(close + 2));
-        char state = 0;
+        std::string line, command;
         int parent = 0;
-        rest >> state >> parent;
-        if (parent == ::getpid() && line.substr(open + 1, close - open - 1) == name.substr(0, 15) &&
-            state != 'Z' && state != 'X')
-            children.push_back(std::stoi(pid));
+        char state = 0;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
+            continue;
+        std::istringstream(line.substr(line.rfind(')') + 2)) >> state >> parent;
+        command = line.substr(line.find('(') + 1, line.rfind(')') - line.find('(') - 1);
+        if (parent == ::getpid() && command == name.substr(0, 15) && state != 'Z' && state != 'X')
+            children.push_back(std::stoi(line));
     }
     return children;
 }

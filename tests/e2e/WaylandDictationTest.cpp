@@ -60,29 +60,23 @@ TEST(WaylandDictation, CtrlAltDBoundInSwayDictatesIntoAWaylandField) {
     ASSERT_TRUE(bus.ready());
 
     const std::string text = "Olá, ação é ç.";
-    test::TempDir dir, runtime;
-    const auto binary = test::installQuendaWithFakeServer(dir / "install");
-    test::writeFakeModel(dir / "models/ggml-large-v3-turbo.bin", {"text " + text});
-    test::makeSpeech(dir / "fala.wav", "Bom dia a todos.");
-    openToEveryone(dir.path());
-    fs::create_directories(dir / "home");
-    fs::create_directories(dir / "tmp");
+    test::SpeechHome home;
+    const auto binary = test::installQuendaWithFakeServer(home / "install");
+    home.installModel("ggml-large-v3-turbo.bin", {"text " + text});
+    test::makeSpeech(home / "fala.wav", "Bom dia a todos.");
+    openToEveryone(home.path());
 
     // This process and the programs it starts (the field, quenda) are Wayland clients of sway.
+    test::TempDir runtime;
     test::ScopedEnv display("WAYLAND_DISPLAY", sway->display),
         runtimeDir("XDG_RUNTIME_DIR", runtime.path().string()),
         platform("QT_QPA_PLATFORM", "wayland"), session("XDG_SESSION_TYPE", "wayland"),
         desktop("XDG_CURRENT_DESKTOP", "sway");
     ProcessOptions options;
     options.standardError = ProcessOptions::Output::capture;
-    options.environment = {{"HOME", (dir / "home").string()},
-                           {"QUENDA_MODELS_DIR", (dir / "models").string()},
-                           {"TMPDIR", (dir / "tmp").string()},
-                           {"FAKE_WHISPER_RECORD", (dir / "whisper.jsonl").string()}};
+    options.environment = home.environment();
     auto quenda = test::launchChild(binary, {}, options);
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return !test::readRecord(dir / "whisper.jsonl", "event", "listening").empty(); },
-        20s))
+    ASSERT_TRUE(test::waitUntil([&] { return !home.events("listening").empty(); }, 20s))
         << quenda->standardErrorText();
 
     // As a sway user writes it in the config; the commands run with sway's environment (its
@@ -101,7 +95,7 @@ TEST(WaylandDictation, CtrlAltDBoundInSwayDictatesIntoAWaylandField) {
                                                      "4000", "-p", "d", "-m", "alt", "-m", "ctrl"});
     const bool recorded = test::waitUntil([&] { return recordsSound(quenda->pid()); }, 3s);
     if (recorded) {
-        auto speech = test::launchChild("/usr/bin/paplay", {(dir / "fala.wav").string()});
+        auto speech = test::launchChild("/usr/bin/paplay", {(home / "fala.wav").string()});
         test::waitUntil([&] { return !speech->isRunning(); }, 10s);
     }
     ASSERT_EQ(hold->waitForExit(10s), 0);
@@ -110,7 +104,7 @@ TEST(WaylandDictation, CtrlAltDBoundInSwayDictatesIntoAWaylandField) {
     EXPECT_TRUE(test::waitUntil([&] { return field.text() == text; }, 15s))
         << "text [" << field.text() << "]; quenda: " << quenda->standardErrorText();
     EXPECT_FALSE(recordsSound(quenda->pid())) << "the release did not stop the recording";
-    const auto heard = test::readRecord(dir / "whisper.jsonl", "path", "/inference");
+    const auto heard = home.inferences();
     ASSERT_EQ(heard.size(), 1u);
     EXPECT_GT(heard[0]["wav"].value("seconds", 0.0), 1.0);
 

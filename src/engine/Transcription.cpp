@@ -4,7 +4,6 @@
 // window's failure is asked for again with the full window.
 
 #include <fstream>
-#include <future>
 #include <nlohmann/json.hpp>
 
 #include "engine/MultipartBody.h"
@@ -89,12 +88,9 @@ std::string TranscriptionEngine::transcribe(const std::filesystem::path& file,
                                             std::string_view modelID, std::string_view language,
                                             const TranscriptionOptions& options) {
     std::lock_guard lock(requestMutex_);
-    // The file is converted while the server starts: loading a model and converting a long
-    // file both take seconds. The server still comes first: when both fail, its failure is the
-    // one reported (the future's destructor waits for the conversion and drops its result).
-    auto converting = std::async(std::launch::async, [&file] { return normalize(file); });
+    // The server comes first: even a file that cannot be converted waits for the model.
     ensureServer(modelID);
-    TemporaryFile wav = converting.get();
+    TemporaryFile wav = normalize(file);
     const auto info = options.fast ? shortWavFile(wav.path()) : std::nullopt;
     return inferWithWindow(info, options, [&](std::optional<int> audioContext) {
         MultipartBody body = startInferenceBody(language, audioContext);

@@ -130,8 +130,8 @@ class TranscriptionEngine {
 
     // ---- transcription (blocks until the server answered; never on a user-interface thread)
 
-    // Makes sure the server runs with `modelID` while it converts `file` (any format normalize
-    // accepts), and returns the recognised text as one trimmed line. The converted file is
+    // Makes sure the server runs with `modelID`, converts `file` (any format normalize
+    // accepts) and returns the recognised text as one trimmed line. The converted file is
     // removed on every way out; the input is only read. Throws EngineError, the converter's
     // ProcessLaunchError, or a std::filesystem::filesystem_error.
     std::string transcribe(const std::filesystem::path& file, std::string_view modelID,

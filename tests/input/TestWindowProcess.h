@@ -47,6 +47,13 @@ class TestWindowProcess {
         });
     }
 
+    // Qt 6.4 on sway 1.7 now and then loses track of the keyboard focus while virtual
+    // keyboards (wtype's) come and go, and says so; the window can then miss a new clipboard
+    // content. A fault of that client and compositor, not of what the tests check.
+    bool lostWaylandFocusTrack() const {
+        return warnings().find("Ignoring unexpected wl_keyboard.leave") != std::string::npos;
+    }
+
     // What the window has written to its standard error so far (Qt's warnings).
     std::string warnings() const { return process_->standardErrorText(); }
 

@@ -2,6 +2,8 @@
 // the text on the clipboard, wtype sends Ctrl+V, and a native Wayland text field receives it.
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include "TestWindowProcess.h"
 #include "input/KeystrokeSynthesizerWtype.h"
 #include "input/PasteboardWlCopy.h"
@@ -34,9 +36,18 @@ TEST_F(WaylandPasteTest, AccentedTextArrivesInANativeWaylandField) {
     KeystrokeSynthesizerWtype keystrokes;
     ASSERT_TRUE(keystrokes.isTrusted());
     EXPECT_TRUE(Paster::pasteAtCursor(text, clipboard, keystrokes));
-    EXPECT_TRUE(test::waitUntil([&] { return field.text() == text; }, std::chrono::seconds(5)))
-        << "text [" << field.text() << "], Ctrl+V presses: " << field.presses(0x56).size()
-        << ", the field's warnings: " << field.warnings();
+    const auto arrived = [&] {
+        return test::waitUntil([&] { return field.text() == text; }, std::chrono::seconds(5));
+    };
+    bool pasted = arrived();
+    if (!pasted && field.lostWaylandFocusTrack()) {
+        std::cout << "the field lost track of the keyboard focus; pasting once more\n";
+        EXPECT_TRUE(Paster::pasteAtCursor(text, clipboard, keystrokes));
+        pasted = arrived();
+    }
+    EXPECT_TRUE(pasted) << "text [" << field.text()
+                        << "], Ctrl+V presses: " << field.presses(0x56).size()
+                        << ", the field's warnings: " << field.warnings();
     EXPECT_EQ(clipboard.string(), text);
 }
 

@@ -20,7 +20,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include "RealServer.h"
 #include "app/AppState.h"
@@ -171,12 +170,12 @@ int main(int argc, char** argv) {
             // The relay records an exchange once it has passed the whole answer on, which can
             // be just after Quenda has pasted it.
             std::vector<nlohmann::json> wire;
-            for (const auto until = Clock::now() + std::chrono::seconds(5);
-                 wire.empty() && Clock::now() < until;) {
-                wire = inferenceExchanges(dir / "relay.jsonl", seen);
-                if (wire.empty())
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
+            test::waitUntil(
+                [&] {
+                    wire = inferenceExchanges(dir / "relay.jsonl", seen);
+                    return !wire.empty();
+                },
+                std::chrono::seconds(5));
             if (wire.empty()) {
                 std::fprintf(stderr, "no inference request went through the relay\n");
                 return std::nullopt;

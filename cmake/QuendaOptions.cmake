@@ -15,6 +15,8 @@ endif()
 function(quenda_add_library name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
     add_library(${name} STATIC ${ARG_SOURCES})
+    # Position-independent: the windowed application's module links these libraries too.
+    set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(${name} PUBLIC quenda_options ${ARG_LIBS})
 endfunction()

@@ -45,5 +45,11 @@ check_installed_quenda() {
     [ "$out" = "do pacote" ] || fail "$quenda --cli transcribe printed '$out'"
     # The server that answered is the fake, which exists only in this installation.
     grep -q '"event":"start"' "$home/whisper.jsonl" || fail "the bundled server was not started"
+    # The window's module beside the installation loads with this machine's libraries.
+    local module
+    module="$(dirname "$quenda")/../lib/quenda/modules/libquenda-window.so"
+    python3 -c 'import ctypes, os, sys
+ctypes.CDLL(sys.argv[1], mode=os.RTLD_NOW).quenda_run_windowed_application' "$module" ||
+        fail "the window module $module does not load"
     echo "ok: $quenda printed the last text and transcribed through its bundled server"
 }

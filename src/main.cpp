@@ -1,6 +1,7 @@
 // Quenda's entry point: "--cli" as the first argument runs the command-line mode; anything
-// else starts the windowed application, which lives in a module loaded only then (the command
-// line does not pay for loading Qt and the libraries of the desktop).
+// else starts the windowed application. The window and the doctor live in the desktop module,
+// loaded only for them: the other commands do not pay for loading Qt and the libraries of the
+// desktop.
 
 #include <dlfcn.h>
 
@@ -13,20 +14,17 @@
 
 namespace {
 
-// <executable dir>/../lib/quenda/modules/libquenda-window.so, in the build tree as in an
-// installation.
-int runWindowedApplicationModule(int argc, char** argv) {
+// Runs `entry` of <executable dir>/../lib/quenda/modules/libquenda-desktop.so (in the build
+// tree as in an installation) with the process's arguments.
+int runFromDesktopModule(const char* entry, int argc, char** argv) {
     const auto module = (quenda::paths::executablePath().parent_path() / ".." / "lib" / "quenda" /
-                         "modules" / "libquenda-window.so")
+                         "modules" / "libquenda-desktop.so")
                             .lexically_normal();
     void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
     using Run = int (*)(int, char**);
-    auto run =
-        handle ? reinterpret_cast<Run>(dlsym(handle, "quenda_run_windowed_application")) : nullptr;
+    auto run = handle ? reinterpret_cast<Run>(dlsym(handle, entry)) : nullptr;
     if (!run) {
-        std::fprintf(stderr,
-                     "Quenda: não foi possível carregar a janela: %s\n"
-                     "Reinstale o Quenda; a linha de comando (quenda --cli) continua disponível.\n",
+        std::fprintf(stderr, "ERRO: instalação incompleta do Quenda (%s); reinstale o Quenda.\n",
                      dlerror());
         return 1;
     }
@@ -39,9 +37,11 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv, argv + argc);
 
     if (args.size() >= 2 && args[1] == "--cli") {
+        if (args.size() >= 3 && args[2] == "doctor")
+            return runFromDesktopModule("quenda_run_doctor", argc, argv);
         quenda::installCommandLineInterruptHandlers();
         return quenda::runCLI({args.begin() + 2, args.end()});
     }
 
-    return runWindowedApplicationModule(argc, argv);
+    return runFromDesktopModule("quenda_run_windowed_application", argc, argv);
 }

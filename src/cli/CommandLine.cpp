@@ -26,8 +26,6 @@ std::string dispatch(const std::vector<std::string>& args) {
         return runSummarizeCommand(args);
     if (command == "last")
         return runLastCommand(args);
-    if (command == "doctor")
-        return runDoctorCommand(args);
     fail("comando desconhecido: " + command);
 }
 
@@ -56,8 +54,12 @@ void writeAll(int fd, const std::string& bytes) {
 }
 
 int runCLI(const std::vector<std::string>& args) {
+    return runCommand(dispatch, args);
+}
+
+int runCommand(Command command, const std::vector<std::string>& args) {
     try {
-        writeAll(STDOUT_FILENO, dispatch(args) + "\n");
+        writeAll(STDOUT_FILENO, command(args) + "\n");
         return 0;
     } catch (const CommandLineFailure& failure) {
         writeAll(STDERR_FILENO, "ERRO: " + failure.message + "\n");

@@ -33,7 +33,7 @@ awk '/^[^ \t#*|]/ && $1 !~ /:$/ {
          if (FILENAME ~ /symbols$/) print $1, $2; else print $1 ".so." $2, $3 }' \
     "$info"/*:"$arch".symbols "$info"/*:"$arch".shlibs 2>/dev/null | sort -u >"$scratch/libraries"
 needed=$(readelf -d "$scratch/contents/usr/bin/quenda" \
-             "$scratch/contents/usr/lib/quenda/modules/libquenda-window.so" \
+             "$scratch/contents/usr/lib/quenda/modules/libquenda-desktop.so" \
              "$scratch/contents/usr/share/quenda/bin/whisper-server" |
          sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u)
 [ -n "$needed" ] || fail "readelf found no libraries in the packaged programs"
@@ -50,7 +50,7 @@ for package in ffmpeg qt6-qpa-plugins; do
     [[ "$names" == *" $package "* ]] || fail "Depends lacks $package: $depends"
 done
 dpkg-deb -f "$deb" Description | grep -q "Ollama" || fail "the description does not name Ollama"
-for file in usr/bin/quenda usr/lib/quenda/modules/libquenda-window.so \
+for file in usr/bin/quenda usr/lib/quenda/modules/libquenda-desktop.so \
             usr/share/applications/app.quenda.Quenda.desktop \
             usr/share/metainfo/app.quenda.Quenda.metainfo.xml usr/share/man/man1/quenda.1.gz; do
     [ -f "$scratch/contents/$file" ] || fail "the package lacks /$file"

@@ -16,7 +16,7 @@ QUENDA_BUNDLED_SERVER_DIR="$scratch/server" cmake --install "$build" --prefix "$
 
 expected=(
     bin/quenda
-    lib/quenda/modules/libquenda-window.so
+    lib/quenda/modules/libquenda-desktop.so
     share/quenda/bin/whisper-server
     share/quenda/bin/whisper-server.build
     share/applications/app.quenda.Quenda.desktop

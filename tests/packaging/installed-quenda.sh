@@ -47,7 +47,7 @@ check_installed_quenda() {
     grep -q '"event":"start"' "$home/whisper.jsonl" || fail "the bundled server was not started"
     # The window's module beside the installation loads with this machine's libraries.
     local module
-    module="$(dirname "$quenda")/../lib/quenda/modules/libquenda-window.so"
+    module="$(dirname "$quenda")/../lib/quenda/modules/libquenda-desktop.so"
     python3 -c 'import ctypes, os, sys
 ctypes.CDLL(sys.argv[1], mode=os.RTLD_NOW).quenda_run_windowed_application' "$module" ||
         fail "the window module $module does not load"

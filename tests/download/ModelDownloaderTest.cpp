@@ -13,14 +13,16 @@ namespace {
 using namespace std::chrono_literals;
 constexpr const char* kOldModel = "the model that was already here";
 
-// What a completion was told, and on which thread.
+// What a completion was told: how often, what, and whether on the thread that asked.
 struct Outcome {
     int calls = 0;
-    bool result = false;
-    std::thread::id thread;
+    bool result = false, onMainThread = false;
     std::function<void(bool)> callback() {
-        return [this](bool ok) { ++calls, result = ok, thread = std::this_thread::get_id(); };
+        return [this, main = std::this_thread::get_id()](bool ok) {
+            ++calls, result = ok, onMainThread = std::this_thread::get_id() == main;
+        };
     }
+    std::tuple<int, bool, bool> seen() const { return {calls, result, onMainThread}; }
 };
 
 // A downloader of "base" into a models folder that already holds a model, and a local server
@@ -52,15 +54,13 @@ class ModelDownloaderTest : public ::testing::Test {
         });
         server.Get(R"(/redirect/(\d)/(.*))", [](const auto& request, auto& response) {
             const int hops = std::stoi(request.matches[1]);
-            response.set_redirect(hops == 0 ? "/full/" + request.matches[2].str()
-                                            : "/redirect/" + std::to_string(hops - 1) + "/" +
-                                                  request.matches[2].str());
+            const std::string rest = request.matches[2];
+            response.set_redirect(hops ? "/redirect/" + std::to_string(hops - 1) + "/" + rest
+                                       : "/full/" + rest);
         });
-        server.Get("/loop/.*", [](const auto& request, auto& response) {
-            response.set_redirect(request.path);
-        });
-        server.Get("/tofile/.*", [](const auto&, auto& response) {
-            response.set_redirect("file:///etc/hostname");
+        server.Get("/(loop|tofile)/.*", [](const auto& request, auto& response) {
+            response.set_redirect(request.matches[1] == "loop" ? request.path
+                                                               : "file:///etc/hostname");
         });
         server.start();
         test::writeFile(destination, kOldModel);
@@ -103,9 +103,18 @@ class ModelDownloaderTest : public ::testing::Test {
         address = route.starts_with("http") ? route : server.url(route);
         downloader->download("base", outcome.callback());
     }
-    // The old model is untouched and no temporary file is left beside it.
-    void expectOldModelAlone() {
-        EXPECT_TRUE(test::readFile(destination) == kOldModel) << "the old model was replaced";
+    // Waits for the completion, then runs what else the main queue holds.
+    bool finish(const Outcome& outcome) {
+        const bool called = mainQueue.runUntil([&] { return outcome.calls > 0; }, 10s);
+        mainQueue.drain();
+        return called;
+    }
+    // The model holds `content`, no temporary file is left beside it, and the downloader is idle
+    // with this error.
+    void expectModelAlone(const std::optional<std::string>& error, const std::string& content) {
+        EXPECT_FALSE(downloader->isDownloading());
+        EXPECT_EQ(downloader->error(), error);
+        EXPECT_TRUE(test::readFile(destination) == content) << "not the model expected";
         for (const auto& entry : std::filesystem::directory_iterator(models.path()))
             EXPECT_EQ(entry.path(), destination);
     }
@@ -135,15 +144,9 @@ TEST_F(ModelDownloaderTest, DownloadsWithOrWithoutALengthOrRedirectedAndReplaces
         Outcome outcome;
         start(outcome, route);
         EXPECT_TRUE(downloader->isDownloading());
-        ASSERT_TRUE(mainQueue.runUntil([&] { return outcome.calls > 0; }, 10s));
-        mainQueue.drain();
-        EXPECT_EQ(outcome.calls, 1);
-        EXPECT_TRUE(outcome.result);
-        EXPECT_EQ(outcome.thread, std::this_thread::get_id());
-        EXPECT_FALSE(downloader->isDownloading());
-        EXPECT_EQ(downloader->error(), std::nullopt);
-        EXPECT_TRUE(test::readFile(destination) == body);
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(models.path()), {}), 1);
+        ASSERT_TRUE(finish(outcome));
+        EXPECT_EQ(outcome.seen(), std::tuple(1, true, true));
+        expectModelAlone(std::nullopt, body);
         // Rising to 1.0 through parts of the whole; without a length, 0.0 until success.
         EXPECT_TRUE(std::ranges::is_sorted(progressSeen));
         EXPECT_EQ(progressSeen.back(), 1.0);
@@ -167,13 +170,12 @@ TEST_F(ModelDownloaderTest, FailuresKeepTheOldModelAndSayWhatHappened) {
              {"/tofile/", "O endereço de download do modelo é inválido."},
              {"http://127.0.0.1:" + std::to_string(*closedPort) + "/",
               "O servidor de download recusou a conexão."}}) {
+        SCOPED_TRACE(route);
         Outcome outcome;
         start(outcome, route);
-        ASSERT_TRUE(mainQueue.runUntil([&] { return outcome.calls > 0; }, 10s)) << route;
-        EXPECT_FALSE(outcome.result) << route;
-        EXPECT_EQ(downloader->error(), message);
-        EXPECT_FALSE(downloader->isDownloading());
-        expectOldModelAlone();
+        ASSERT_TRUE(finish(outcome));
+        EXPECT_EQ(outcome.seen(), std::tuple(1, false, true));
+        expectModelAlone(message, kOldModel);
         if (route == "/cut/") {  // the last fraction reported stays
             EXPECT_GT(downloader->progress(), 0.0);
             EXPECT_LE(downloader->progress(), 0.5);
@@ -185,7 +187,7 @@ TEST_F(ModelDownloaderTest, FailuresKeepTheOldModelAndSayWhatHappened) {
     test::ScopedEnv elsewhere("QUENDA_MODELS_DIR", unwritable.string());
     Outcome outcome;
     start(outcome, "/full/");
-    ASSERT_TRUE(mainQueue.runUntil([&] { return outcome.calls > 0; }, 10s));
+    ASSERT_TRUE(finish(outcome));
     EXPECT_FALSE(outcome.result);
     EXPECT_EQ(downloader->error(), "Não foi possível gravar o modelo em " + unwritable.string() +
                                        ": o caminho não é uma pasta.");
@@ -200,21 +202,15 @@ TEST_F(ModelDownloaderTest, CancelCallsTheCompletionOnceAndALateReportSparesTheN
     ASSERT_TRUE(mainQueue.runUntil([&] { return downloader->error().has_value(); }, 10s));
     downloader->cancel();
     mainQueue.drain();
-    EXPECT_EQ(first.calls, 1);
-    EXPECT_FALSE(first.result);
-    EXPECT_EQ(first.thread, std::this_thread::get_id());
-    EXPECT_FALSE(downloader->isDownloading());
-    EXPECT_EQ(downloader->error(), "O download foi cancelado.");
-    expectOldModelAlone();
+    EXPECT_EQ(first.seen(), std::tuple(1, false, true));
+    expectModelAlone("O download foi cancelado.", kOldModel);
 
     // Started before the cancelled transfer has reported its end.
     start(second, "/full/");
     EXPECT_EQ(downloader->progress(), 0.0);
-    ASSERT_TRUE(mainQueue.runUntil([&] { return second.calls > 0; }, 10s));
-    mainQueue.drain();
+    ASSERT_TRUE(finish(second));
     EXPECT_EQ(first.calls, 1);
-    EXPECT_EQ(second.calls, 1);
-    EXPECT_TRUE(second.result);
+    EXPECT_EQ(second.seen(), std::tuple(1, true, true));
     EXPECT_EQ(downloader->error(), std::nullopt);
     EXPECT_EQ(downloader->progress(), 1.0);
 }
@@ -223,9 +219,8 @@ TEST_F(ModelDownloaderTest, RefusedAtOnceWhileBusyOrForAnUnknownModelOrAddress) 
     Outcome running, second;
     start(running, "/full/");
     downloader->download("large-v3-turbo", second.callback());
-    EXPECT_EQ(second.calls, 1);
-    EXPECT_FALSE(second.result);
-    ASSERT_TRUE(mainQueue.runUntil([&] { return running.calls > 0; }, 10s));
+    EXPECT_EQ(second.seen(), std::tuple(1, false, true));
+    ASSERT_TRUE(finish(running));
     EXPECT_TRUE(running.result);
 
     const size_t changes = progressSeen.size();
@@ -238,8 +233,7 @@ TEST_F(ModelDownloaderTest, RefusedAtOnceWhileBusyOrForAnUnknownModelOrAddress) 
         address = addresses[i];
         Outcome outcome;
         downloader->download(ids[i], outcome.callback());
-        EXPECT_EQ(outcome.calls, 1) << ids[i] << addresses[i];
-        EXPECT_FALSE(outcome.result);
+        EXPECT_EQ(outcome.seen(), std::tuple(1, false, true)) << ids[i] << addresses[i];
     }
     mainQueue.drain();
     EXPECT_EQ(progressSeen.size(), changes);  // nothing published changed
@@ -253,7 +247,8 @@ TEST_F(ModelDownloaderTest, DestroyedMidTransferItLeavesNothingBehind) {
     downloader.reset();
     mainQueue.drain();
     EXPECT_EQ(outcome.calls, 0);
-    expectOldModelAlone();
+    EXPECT_TRUE(test::readFile(destination) == kOldModel);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(models.path()), {}), 1);
 }
 
 }  // namespace

@@ -148,20 +148,17 @@ TEST_F(ServerProcess, AServerThatIgnoresSIGTERMIsKilledAndGoneWhenTheStopReturns
     }
 }
 
-TEST_F(ServerProcess, AnUnusableProgramStartsNothing) {
-    // (A missing model, and no server program at all, are checked through the command line.)
-    auto settings = fake();
-    settings.serverProgram = home.installModel("ggml-base.bin");  // not executable
-    Engine notExecutable(settings);
-    EXPECT_EQ(thrown<EngineError>([&] { notExecutable.ensureServer("base"); }),
+// A program that cannot run starts nothing. A server that exits while loading is reported at
+// once (the load limit is far away); one that never answers, or answers 500 and up, is ended at
+// the deadline. Each failure, and a server that dies later, leaves nothing running, and the next
+// call starts afresh. (A missing model, and no server program at all, are checked through the
+// command line.)
+TEST_F(ServerProcess, FailedStartsAreReportedEndTheirServerAndTheNextCallStartsAfresh) {
+    auto notExecutable = fake();
+    notExecutable.serverProgram = home.installModel("ggml-base.bin");
+    EXPECT_EQ(thrown<EngineError>([&] { Engine(notExecutable).ensureServer("base"); }),
               EngineError::serverFailed("Permission denied"));
     EXPECT_TRUE(home.serverPids().empty());
-}
-
-// A server that exits while loading is reported at once (the load limit is far away); one that
-// never answers, or answers 500 and up, is ended at the deadline. Each failure, and a server
-// that dies later, leaves nothing running, and the next call starts afresh.
-TEST_F(ServerProcess, FailedStartsAreReportedEndTheirServerAndTheNextCallStartsAfresh) {
     const auto exited = EngineError::serverFailed("processo encerrou ao carregar o modelo");
     const auto timedOut = EngineError::serverFailed("tempo esgotado ao carregar o modelo");
     const std::pair<std::string, EngineError> cases[] = {

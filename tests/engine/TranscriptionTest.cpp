@@ -199,21 +199,24 @@ TEST_F(Transcription, AFileArrivesAsThePromisedMultipartRequestAndComesBackAsOne
     auto requests = dir_.inferences();
     ASSERT_EQ(requests.size(), 5u);
     // (The body's bytes around the parts: see MultipartBodyTest.)
-    for (const auto& request : requests) {
+    for (const auto& request : requests)
         EXPECT_TRUE(std::regex_match(request["content_type"].get<std::string>(),
                                      std::regex("multipart/form-data; boundary=Boundary-[0-9A-F]{8}"
                                                 "(-[0-9A-F]{4}){3}-[0-9A-F]{12}")));
-    }
     EXPECT_NE(requests[1]["content_type"], requests[2]["content_type"]);
-    const auto& parts = requests[0]["parts"];
+    // A field as the fake records it.
+    const auto field = [](const std::string& name, const std::string& value) {
+        return nlohmann::json{{"name", name}, {"size", value.size()}, {"value", value}};
+    };
+    auto parts = requests[0]["parts"];
     ASSERT_EQ(parts.size(), 4u);
-    EXPECT_EQ(parts[0],
-              (nlohmann::json{{"name", "response_format"}, {"size", 4}, {"value", "json"}}));
-    EXPECT_EQ(parts[1], (nlohmann::json{{"name", "temperature"}, {"size", 3}, {"value", "0.0"}}));
-    EXPECT_EQ(parts[2], (nlohmann::json{{"name", "language"}, {"size", 2}, {"value", "pt"}}));
-    EXPECT_EQ(parts[3]["name"], "file");
-    EXPECT_EQ(parts[3]["filename"], "audio.wav");
-    EXPECT_EQ(parts[3]["content_type"], "audio/wav");
+    parts[3].erase("size");
+    EXPECT_EQ(parts,
+              nlohmann::json(
+                  {field("response_format", "json"),
+                   field("temperature", "0.0"),
+                   field("language", "pt"),
+                   {{"name", "file"}, {"filename", "audio.wav"}, {"content_type", "audio/wav"}}}));
     const double seconds = requests[0]["wav"]["seconds"].get<double>();
     EXPECT_NEAR(seconds, test::wavSeconds(speech_), 0.1);
     EXPECT_EQ(requests[1]["parts"][2]["value"], "en");
@@ -223,8 +226,7 @@ TEST_F(Transcription, AFileArrivesAsThePromisedMultipartRequestAndComesBackAsOne
     auto fastParts = requests[3]["parts"];
     ASSERT_EQ(fastParts.size(), 5u);
     const auto window = std::to_string(128 + static_cast<int>(std::ceil(seconds * 50)));
-    EXPECT_EQ(fastParts[3],
-              (nlohmann::json{{"name", "audio_ctx"}, {"size", 3}, {"value", window}}));
+    EXPECT_EQ(fastParts[3], field("audio_ctx", window));
     fastParts.erase(3);
     EXPECT_EQ(fastParts, requests[0]["parts"]);
 }
@@ -248,9 +250,7 @@ TEST(ShortWindow, IsTheAudioInFramesWithAMarginBelowTheFullWindowOnly) {
 }
 
 TEST(ShortWindow, FailuresAreLoopsRunawaysAndSilenceAnswersForSound) {
-    std::string loop = "Então eu disse que";
-    for (int i = 0; i < 2; ++i)
-        loop += " não sei, Não sei.";
+    const std::string loop = "Então eu disse que não sei, Não sei. não sei, Não sei.";
     std::string words = "palavra0", cedillas;  // 179 characters without a repetition; 54 "ç"
     for (int i = 1; i < 19; ++i)
         words += " palavra" + std::to_string(i);
@@ -289,12 +289,8 @@ TEST_F(Transcription, AFastAnswerThatLooksFailedIsAskedOnceMoreWithTheFullWindow
     };
     const Case cases[] = {
         {"a loop", 1.5, {true, true}, {"text_1 " + loop, "text_2 certo"}, {"203", ""}, "certo"},
-        {"a runaway, and the second answer is kept as it is",
-         1.5,
-         {true, true},
-         {"text " + runaway},
-         {"203", ""},
-         runaway},
+        // The second answer is kept as it is.
+        {"a runaway", 1.5, {true, true}, {"text " + runaway}, {"203", ""}, runaway},
         {"nothing for silence", 1.5, {true, false}, {"text  "}, {"203"}, ""},
         {"the window's length", 30, {true, true}, {"text " + loop}, {""}, loop},
         {"not fast", 1.5, {false, true}, {"text " + loop}, {""}, loop},
@@ -325,12 +321,11 @@ TEST_F(Transcription, EveryKindOfAnswerEndsInTextOrAClearFailure) {
     for (const auto& [directives, text, failure] : cases) {
         SCOPED_TRACE(directives.back());
         auto speech = engine(directives);
-        if (failure.empty()) {
+        if (failure.empty())
             EXPECT_EQ(speech->transcribeWavData(wav, "base", "pt"), text);
-        } else {
+        else
             EXPECT_EQ(thrown<EngineError>([&] { speech->transcribeWavData(wav, "base", "pt"); }),
                       EngineError::transcriptionFailed(failure));
-        }
     }
 }
 
@@ -376,9 +371,7 @@ TEST_F(Transcription, TransportFailuresAreReportedWithTheirDescription) {
         MultipartBody body("Boundary-B");
         body.appendFileContents(dir_ / "curta.wav");
         writeFile(dir_ / "curta.wav", changed);
-        request.readBody = [&](uint64_t offset, std::span<char> buffer) {
-            return body.read(offset, buffer);
-        };
+        request.readBody = std::bind_front(&MultipartBody::read, &body);
         request.bodySize = body.size();
         EXPECT_EQ(thrown<fs::filesystem_error>([&] { Http::send(request); }).path1(),
                   dir_ / "curta.wav");

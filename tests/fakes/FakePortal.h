@@ -4,12 +4,18 @@
 // xdg-desktop-portal does, recording every call, and told by the test how to answer.
 #pragma once
 
+#include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QDBusVirtualObject>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
 #include <vector>
+
+#include "input/HotkeyManagerPortal.h"
+#include "input/PortalRequests.h"
 
 namespace quenda::test {
 
@@ -29,14 +35,38 @@ class FakePortal final : public QDBusVirtualObject {
     bool bindKeepsShortcut = true;  // false: BindShortcuts answers 0 with nothing bound
     uint startResponse = 0;         // RemoteDesktop.Start (0 gives a new restore token)
 
-    FakePortal();
-    ~FakePortal() override;
+    // Each portal has a connection of its own name, so that a new one can replace the last.
+    FakePortal()
+        : name_(QStringLiteral("quenda-fake-portal-%1").arg(++connections)),
+          connection_(PortalRequests::connectToSessionBus(name_)) {
+        qDBusRegisterMetaType<PortalShortcut>();
+        qDBusRegisterMetaType<QList<PortalShortcut>>();
+        ready_ = connection_.isConnected() &&
+                 connection_.registerVirtualObject(kPath, this, QDBusConnection::SubPath) &&
+                 connection_.registerService(kService);
+    }
+    ~FakePortal() override {
+        connection_.unregisterService(kService);
+        connection_.unregisterObject(kPath, QDBusConnection::UnregisterTree);
+        QDBusConnection::disconnectFromBus(name_);
+    }
     bool ready() const { return ready_; }
 
     const std::vector<Call>& calls() const { return calls_; }
-    QStringList members() const;
+    QStringList members() const {
+        QStringList names;
+        for (const auto& call : calls_)
+            names << call.member;
+        return names;
+    }
     // The arguments of every call of `member`, in order.
-    std::vector<Call> callsOf(const QString& member) const;
+    std::vector<Call> callsOf(const QString& member) const {
+        std::vector<Call> found;
+        for (const auto& call : calls_)
+            if (call.member == member)
+                found.push_back(call);
+        return found;
+    }
     // The session handle the last CreateSession was given.
     QString lastSession() const { return lastSession_; }
 
@@ -48,16 +78,83 @@ class FakePortal final : public QDBusVirtualObject {
         shortcutSignal("Deactivated", session, shortcut);
     }
     // Emits Session.Closed for `session`.
-    void closeSession(const QString& session);
+    void closeSession(const QString& session) {
+        emitSignal(session, QStringLiteral("org.freedesktop.portal.Session"),
+                   QStringLiteral("Closed"), {QVariantMap{}});
+    }
 
     QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override {
+        Call call{message.member(), message.arguments(), {}};
+        if (!call.arguments.isEmpty())
+            call.options = qdbus_cast<QVariantMap>(call.arguments.back());
+        calls_.push_back(call);
+        const QString& member = call.member;
+
+        if (message.interface() == "org.freedesktop.portal.GlobalShortcuts" && !globalShortcuts) {
+            connection_.send(
+                message.createErrorReply(QDBusError::UnknownInterface, "No such interface"));
+        } else if (member == "Register" || member == "Close" || member == "NotifyKeyboardKeycode") {
+            connection_.send(message.createReply());
+        } else if (member == "CreateSession") {
+            lastSession_ = kPath + QStringLiteral("/session/%1/%2")
+                                       .arg(senderPart(message.service()),
+                                            call.options.value("session_handle_token").toString());
+            respond(message, createResponse,
+                    createResponse == 0 ? QVariantMap{{"session_handle", lastSession_}}
+                                        : QVariantMap{});
+        } else if (member == "ListShortcuts") {
+            QList<PortalShortcut> bound;
+            for (const auto& id : alreadyBound)
+                bound.append(PortalShortcut{id, {}});
+            respond(message, 0, {{"shortcuts", QVariant::fromValue(bound)}});
+        } else if (member == "BindShortcuts") {
+            // Bound as asked, or (bindKeepsShortcut false) nothing at all.
+            const auto asked = qdbus_cast<QList<PortalShortcut>>(call.arguments.value(1));
+            respond(message, bindResponse,
+                    bindKeepsShortcut ? QVariantMap{{"shortcuts", QVariant::fromValue(asked)}}
+                                      : QVariantMap{});
+        } else if (member == "SelectDevices") {
+            respond(message, 0, {});
+        } else if (member == "Start") {
+            respond(message, startResponse,
+                    startResponse == 0
+                        ? QVariantMap{{"devices", 1u},
+                                      {"restore_token", QStringLiteral("token-%1").arg(++tokens_)}}
+                        : QVariantMap{});
+        } else {
+            connection_.send(message.createErrorReply(QDBusError::UnknownMethod, "No such method"));
+        }
+        return true;
+    }
 
   private:
-    void respond(const QDBusMessage& call, uint code, const QVariantMap& results);
-    void shortcutSignal(const char* name, const QString& session, const QString& shortcut);
+    static inline const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+    static inline const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+    static inline unsigned connections = 0;
+
+    static QString senderPart(const QString& sender) { return sender.mid(1).replace('.', '_'); }
+    // Replies with the request's object path, then emits that request's Response.
+    void respond(const QDBusMessage& call, uint code, const QVariantMap& results) {
+        const QString token = calls_.back().options.value("handle_token").toString();
+        const QString request =
+            kPath + QStringLiteral("/request/%1/%2").arg(senderPart(call.service()), token);
+        connection_.send(call.createReply(QVariant::fromValue(QDBusObjectPath(request))));
+        emitSignal(request, QStringLiteral("org.freedesktop.portal.Request"),
+                   QStringLiteral("Response"), {code, results});
+    }
+    void shortcutSignal(const char* name, const QString& session, const QString& shortcut) {
+        emitSignal(kPath, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
+                   QString::fromLatin1(name),
+                   {QVariant::fromValue(QDBusObjectPath(session)), shortcut, qulonglong(0),
+                    QVariantMap{}});
+    }
     void emitSignal(const QString& path, const QString& interface, const QString& name,
-                    const QVariantList& arguments);
+                    const QVariantList& arguments) {
+        QDBusMessage signal = QDBusMessage::createSignal(path, interface, name);
+        signal.setArguments(arguments);
+        connection_.send(signal);
+    }
 
     QString name_;
     QDBusConnection connection_;

@@ -4,7 +4,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -63,12 +62,9 @@ class MainWindowTest : public ::testing::Test, public test::AppHarness {
     // Every text a user can see now: labels, buttons, picker entries, the title.
     QStringList visibleTexts() {
         QStringList texts{window_->windowTitle()};
-        for (auto* label : window_->findChildren<QLabel*>())
-            if (shown(label))
-                texts << label->text();
-        for (auto* found : window_->findChildren<QAbstractButton*>())
-            if (shown(found))
-                texts << found->text();
+        for (auto* widget : window_->findChildren<QWidget*>())  // labels and buttons
+            if (shown(widget) && widget->property("text").isValid())
+                texts << widget->property("text").toString();
         for (auto* combo : window_->findChildren<QComboBox*>())
             for (int i = 0; i < combo->count(); ++i)
                 texts << combo->itemText(i);

@@ -13,45 +13,33 @@ namespace quenda {
 namespace {
 
 namespace fs = std::filesystem;
-using Property = AppState::Property;
-using test::Devices;
 
 class AppStateTest : public ::testing::Test, public test::AppHarness {};
 const std::string kOffline = OllamaError::offline().what();
 
 TEST_F(AppStateTest, AFirstStartHasTheDefaultsAndLaterStartsLoadWhatWasStored) {
-    auto state = makeState();
-    EXPECT_EQ(state->modelID(), "large-v3-turbo");
-    EXPECT_FALSE(state->cleanWithLLM());
-    EXPECT_FALSE(state->fastMode());
-    EXPECT_FALSE(state->modelInstalled());
-    EXPECT_TRUE(state->accessibilityOK());
+    auto* state = makeState();
+    const auto loaded = [&] {
+        return std::tuple(state->modelID(), state->modelInstalled(), state->cleanWithLLM(),
+                          state->fastMode(), state->accessibilityOK(), state->lastTranscription());
+    };
+    EXPECT_EQ(loaded(), std::tuple("large-v3-turbo", false, false, false, true, ""));
     EXPECT_EQ(state->status(), "Pronto");
-    EXPECT_EQ(state->lastTranscription(), "");
     EXPECT_TRUE(fs::exists(dir_.lastText()));
     EXPECT_FALSE(defaults_->text("modelID"));  // loading writes nothing back
 
-    state.reset();
-    state_.reset();
     defaults_->setText("modelID", "base");
     defaults_->setText("cleanWithLLM", "sim");  // not a boolean: counts as absent
     defaults_->setBoolean("fastMode", true);
-    installModel("ggml-base.bin", {});
+    dir_.installModel("ggml-base.bin");
     test::writeFile(dir_.lastText(), "texto salvo");
     devices_.hotkeyInstalls = false;
     state = makeState();
-    EXPECT_EQ(state->modelID(), "base");
-    EXPECT_TRUE(state->modelInstalled());
-    EXPECT_FALSE(state->cleanWithLLM());
+    EXPECT_EQ(loaded(), std::tuple("base", true, false, true, false, "texto salvo"));
     EXPECT_EQ(defaults_->text("cleanWithLLM"), "sim");
-    EXPECT_TRUE(state->fastMode());
-    EXPECT_FALSE(state->accessibilityOK());
     EXPECT_TRUE(state->hotkeyTaken());
-    EXPECT_EQ(state->lastTranscription(), "texto salvo");
 
     // A saved file that is not UTF-8 is set aside, not overwritten.
-    state.reset();
-    state_.reset();
     test::writeFile(dir_.lastText(), "\xff\xfe bytes");
     state = makeState();
     EXPECT_EQ(state->lastTranscription(), "");
@@ -64,7 +52,7 @@ TEST_F(AppStateTest, AFirstStartHasTheDefaultsAndLaterStartsLoadWhatWasStored) {
 }
 
 TEST_F(AppStateTest, ChoicesAreStoredAndTheLanguageResetsTheStatus) {
-    auto state = makeState();
+    auto* state = makeState();
     devices_.grab(false);  // a layout change took the combination away
     queue_.drain();
     EXPECT_FALSE(state->accessibilityOK());
@@ -87,7 +75,6 @@ TEST_F(AppStateTest, ChoicesAreStoredAndTheLanguageResetsTheStatus) {
     state->copyLast();
     state->setUiLanguage(AppLanguage::es);
     EXPECT_EQ(state->status(), "Listo");
-    EXPECT_EQ(defaults_->text("uiLanguage"), "es");
     EXPECT_EQ(languageNotices, 1);
 }
 
@@ -128,14 +115,14 @@ TEST_F(AppStateTest, EveryDictationEndsWithItsStatusesInOrder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        installModel("ggml-base.bin", {c.model});
+        dir_.installModel("ggml-base.bin", {c.model});
         fs::remove(dir_.record());
         test::writeFile(dir_.lastText(), "antes");
         pasteboard_->setString("antes");
         languageModel_ = c.cleanup;
         devices_.keystrokesTrusted = c.trusted;
         devices_.amplitude = c.amplitude;
-        auto state = makeState();
+        auto* state = makeState();
         EXPECT_EQ(state->accessibilityOK(), c.trusted) << "no keystrokes, no working shortcut";
         EXPECT_FALSE(state->hotkeyTaken());
         state->setModelID("base");
@@ -155,8 +142,6 @@ TEST_F(AppStateTest, EveryDictationEndsWithItsStatusesInOrder) {
         EXPECT_EQ(inferenceRequests(), c.amplitude > 0.01 ? 1u : 0u);
         EXPECT_FALSE(state->isRecording());
         EXPECT_FALSE(fs::exists(devices_.recordings.back())) << "the recording is deleted";
-        state.reset();
-        state_.reset();
     }
 }
 
@@ -168,8 +153,8 @@ TEST(Recordings, AreReadableByTheUserAlone) {
 }
 
 TEST_F(AppStateTest, ADictationReleasedDuringAnotherJobRunsAfterIt) {
-    installModel("ggml-base.bin", {"text Do arquivo", "text_2 Do ditado"});
-    auto state = makeState();
+    dir_.installModel("ggml-base.bin", {"text Do arquivo", "text_2 Do ditado"});
+    auto* state = makeState();
     state->setModelID("base");
     state->setFastMode(true);
     press();
@@ -190,14 +175,13 @@ TEST_F(AppStateTest, ADictationReleasedDuringAnotherJobRunsAfterIt) {
     ASSERT_TRUE(runUntil([&] { return !state->isBusy(); }));
     EXPECT_EQ(state->status(), L10n::t("status.pasted"));
     EXPECT_EQ(devices_.pastes, 1);
-    EXPECT_TRUE(fs::exists(dir_ / "arquivo.wav")) << "a chosen file is never touched";
     // Both went in fast mode: half a second is a window of 25 frames and the margin.
     EXPECT_EQ(dir_.audioWindows(), std::vector<std::string>(2, "153"));
 }
 
 TEST_F(AppStateTest, TheRecorderNeverLeavesTheHotkeyStuck) {
-    installModel("ggml-base.bin", {"text Até aqui"});
-    auto state = makeState();
+    dir_.installModel("ggml-base.bin", {"text Até aqui"});
+    auto* state = makeState();
     state->setModelID("base");
 
     devices_.startFails = true;
@@ -226,13 +210,11 @@ TEST_F(AppStateTest, TheRecorderNeverLeavesTheHotkeyStuck) {
 }
 
 TEST_F(AppStateTest, AJobOutlivingTheStateEndsWithoutItOnTheMainThread) {
-    installModel("ggml-base.bin", {"text Tarde demais"});
-    auto state = makeState();
-    state->setModelID("base");
+    dir_.installModel("ggml-base.bin", {"text Tarde demais"});
+    makeState()->setModelID("base");
     press();
     release();
-    ASSERT_TRUE(state->isBusy());
-    state.reset();
+    ASSERT_TRUE(state_->isBusy());
     state_.reset();  // the window went away while the job runs
     EXPECT_EQ(devices_.recorderDestroyedOn, std::this_thread::get_id());
     joinJobs();
@@ -243,7 +225,7 @@ TEST_F(AppStateTest, AJobOutlivingTheStateEndsWithoutItOnTheMainThread) {
 
 TEST_F(AppStateTest, SummaryAndCopyWorkOnTheLastText) {
     test::writeFile(dir_.lastText(), "   ");
-    auto state = makeState();
+    auto* state = makeState();
     languageModel_ = [](const std::string& text) { return "- resumo de [" + text + "]"; };
     state->summarizeLast();  // spaces are content
     ASSERT_TRUE(runUntil([&] { return !state->isBusy(); }));
@@ -265,8 +247,8 @@ TEST_F(AppStateTest, SummaryAndCopyWorkOnTheLastText) {
 }
 
 TEST_F(AppStateTest, AChosenFileIsTranscribedAndCopiedWithoutPaste) {
-    installModel("ggml-base.bin", {"text Do arquivo"});
-    auto state = makeState();
+    dir_.installModel("ggml-base.bin", {"text Do arquivo"});
+    auto* state = makeState();
     state->setModelID("base");
     state->chooseAndTranscribeFile();  // cancelled: nothing
     EXPECT_EQ(statuses_, std::vector<std::string>{});
@@ -279,11 +261,11 @@ TEST_F(AppStateTest, AChosenFileIsTranscribedAndCopiedWithoutPaste) {
     EXPECT_EQ(statuses_, texts({"status.transcribing", "status.done.copied"}));
     EXPECT_EQ(pasteboard_->string(), "Do arquivo");
     EXPECT_EQ(devices_.pastes, 0);
-    EXPECT_TRUE(fs::exists(dir_ / "escolhido.wav"));
+    EXPECT_TRUE(fs::exists(dir_ / "escolhido.wav")) << "a chosen file is never touched";
 }
 
 TEST_F(AppStateTest, ADownloadReportsAndRechecksTheModelSelectedNow) {
-    auto state = makeState();
+    auto* state = makeState();
     ASSERT_TRUE(state->setModelID("base"));
     EXPECT_FALSE(state->modelInstalled());
     state->downloadCurrentModel();
@@ -304,12 +286,12 @@ TEST_F(AppStateTest, ADownloadReportsAndRechecksTheModelSelectedNow) {
 }
 
 TEST_F(AppStateTest, LiveTranslationIsToggledAndOnlyTheCurrentRunReports) {
-    auto state = makeState();
+    auto* state = makeState();
     state->toggleLiveTranslation();
     EXPECT_EQ(state->status(), L10n::t("status.model.needed"));
     EXPECT_FALSE(state->liveActive());
 
-    installModel("ggml-base.bin", {});
+    dir_.installModel("ggml-base.bin");
     state->setModelID("base");
     state->toggleLiveTranslation();
     ASSERT_TRUE(state->liveActive());
@@ -348,57 +330,38 @@ TEST(SubtitleCredits, OnlyACreditAloneCountsAsNothing) {
         EXPECT_FALSE(isOnlySubtitleCredit(speech)) << speech;
 }
 
-// The last transcription's file on its own.
-class LastTranscription : public ::testing::Test {
-  protected:
-    LastTranscription() { home.apply(); }
+// The last transcription's file on its own: an older version's text is taken over once, and
+// writers never leave a mixed file.
+TEST(LastTranscription, LegacyTextIsCopiedOnceAndNeverOverwritesTheNewFile) {
     test::TestHome home;
-    const fs::path data = home.data();
-    const fs::path current = data / "Quenda" / "ultima_transcricao.txt";
-};
-
-TEST_F(LastTranscription, WritesExactlyTheTextAndReadsItBack) {
-    EXPECT_EQ(AppState::appSupportDir(), data / "Quenda");
-    EXPECT_TRUE(fs::is_directory(data / "Quenda"));
-    EXPECT_FALSE(LastTranscriptionFile::read());
-    const std::string text = "Olá, ação!\nSegunda linha sem quebra no fim";
-    ASSERT_FALSE(LastTranscriptionFile::write(text));
-    EXPECT_EQ(test::readFile(current), text);
-    EXPECT_EQ(LastTranscriptionFile::read(), text);
-    ASSERT_FALSE(LastTranscriptionFile::write(""));
-    EXPECT_EQ(LastTranscriptionFile::read(), "");
-    test::writeFile(current, "ol\xE1");
-    EXPECT_FALSE(LastTranscriptionFile::read()) << "Latin-1 bytes must read as a failure";
-}
-
-TEST_F(LastTranscription, LegacyTextIsCopiedOnceAndNeverOverwritesTheNewFile) {
-    const auto legacy = data / "Brevimo" / "ultima_transcricao.txt";
+    home.apply();
+    const auto legacy = home.data() / "Brevimo" / "ultima_transcricao.txt";
     test::writeFile(legacy, "texto antigo");
     EXPECT_EQ(LastTranscriptionFile::read(), "texto antigo");
     EXPECT_EQ(test::readFile(legacy), "texto antigo");
     test::writeFile(legacy, "mudou depois");
     LastTranscriptionFile::write("novo");
-    AppState::appSupportDir();
     EXPECT_EQ(LastTranscriptionFile::read(), "novo");
 }
 
-TEST_F(LastTranscription, ConcurrentWritersNeverLeaveAMixedFile) {
+TEST(LastTranscription, ConcurrentWritersNeverLeaveAMixedFile) {
+    test::TestHome home;
+    home.apply();
     const std::string a(200000, 'a'), b(100000, 'b');
     {
-        std::jthread first([&] {
-            for (int i = 0; i < 30; ++i)
-                LastTranscriptionFile::write(a);
-        });
-        std::jthread second([&] {
-            for (int i = 0; i < 30; ++i)
-                LastTranscriptionFile::write(b);
-        });
+        std::vector<std::jthread> writers;
+        for (const std::string* text : {&a, &b}) {
+            writers.emplace_back([text] {
+                for (int i = 0; i < 30; ++i)
+                    LastTranscriptionFile::write(*text);
+            });
+        }
         for (int i = 0; i < 60; ++i) {
             const auto text = LastTranscriptionFile::read();
             EXPECT_TRUE(!text || *text == a || *text == b) << "a reader saw a partial write";
         }
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(data / "Quenda"), {}), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(home.data() / "Quenda"), {}), 1);
 }
 
 }  // namespace

@@ -43,36 +43,33 @@ struct Devices {
     live::LiveTranslator* translator = nullptr;
 };
 
-class FakeRecorder : public audio::Recorder {
-  public:
-    explicit FakeRecorder(Devices& devices) : devices_(devices) { devices.recorder = this; }
-    ~FakeRecorder() override { devices_.recorderDestroyedOn = std::this_thread::get_id(); }
+struct FakeRecorder : audio::Recorder {
+    explicit FakeRecorder(Devices& shared) : devices(shared) { devices.recorder = this; }
+    ~FakeRecorder() override { devices.recorderDestroyedOn = std::this_thread::get_id(); }
     void requestPermission(std::function<void(bool)> completion) override { completion(true); }
     void start() override {
-        if (devices_.startFails)
+        if (devices.startFails)
             throw PlatformError("Recorder", 1, "Microfone indisponível");
         // Half a second of a 440 Hz tone, as the real recorder writes it.
-        std::string samples;
+        const auto header = makeWavHeader(16000, 1, 16000);
+        std::string wav(header.begin(), header.end());
         for (int i = 0; i < 8000; ++i) {
-            const auto value = static_cast<int16_t>(devices_.amplitude * 32767 *
+            const auto value = static_cast<int16_t>(devices.amplitude * 32767 *
                                                     std::sin(2 * M_PI * 440 * i / 16000.0));
-            samples.append(reinterpret_cast<const char*>(&value), 2);
+            wav.append(reinterpret_cast<const char*>(&value), 2);
         }
-        const auto header = makeWavHeader(16000, 1, static_cast<uint32_t>(samples.size()));
-        file_ = devices_.directory / ("rec-" + std::to_string(devices_.recordings.size()) + ".wav");
-        test::writeFile(*file_, std::string(header.begin(), header.end()) + samples);
-        devices_.recordings.push_back(*file_);
+        file = devices.directory / ("rec-" + std::to_string(devices.recordings.size()) + ".wav");
+        test::writeFile(*file, wav);
+        devices.recordings.push_back(*file);
     }
     std::optional<fs::path> stop() override {
-        auto file = std::exchange(file_, std::nullopt);
-        return devices_.stopGivesNothing ? std::nullopt : file;
+        auto stopped = std::exchange(file, std::nullopt);
+        return devices.stopGivesNothing ? std::nullopt : stopped;
     }
-    bool isRecording() const override { return file_.has_value(); }
-    std::optional<fs::path> outputURL() const override { return file_; }
-
-  private:
-    Devices& devices_;
-    std::optional<fs::path> file_;
+    bool isRecording() const override { return file.has_value(); }
+    std::optional<fs::path> outputURL() const override { return file; }
+    Devices& devices;
+    std::optional<fs::path> file;
 };
 
 // The keyboard hook and the keystrokes.
@@ -113,7 +110,6 @@ class AppHarness {
     AppHarness() {
         dir_.apply();
         devices_.directory = dir_ / "recordings";
-        fs::create_directories(devices_.directory);
         fs::create_directories(dir_.models());
         L10n::setCurrent(AppLanguage::pt);
         serveModels();
@@ -126,12 +122,9 @@ class AppHarness {
         installStandardDefaults(nullptr);
     }
 
-    // A model file the stand-in speech server loads, steered by `directives`.
-    void installModel(const std::string& file, const std::vector<std::string>& directives) {
-        dir_.installModel(file, directives);
-    }
-
-    std::shared_ptr<AppState> makeState() {
+    // A new state in place of the one before (which goes first).
+    AppState* makeState() {
+        state_.reset();
         AppServices services;
         services.mainQueue = &queue_;
         services.defaults = defaults_;
@@ -149,13 +142,9 @@ class AppHarness {
         services.downloader = std::make_unique<ModelDownloader>(queue_, download);
         services.makeLiveTranslator = [this](std::shared_ptr<TranscriptionEngine>) {
             auto quiet = std::make_shared<QuietLive>();
-            live::LiveServices live;
-            live.engine = quiet;
-            live.model = quiet;
-            live.monitorCapture = std::make_unique<QuietLive>();
-            live.synthesizer = std::make_unique<QuietLive>();
-            live.statusText = [](std::string_view key) { return L10n::t(key); };
-            auto translator = std::make_unique<live::LiveTranslator>(std::move(live));
+            auto translator = std::make_unique<live::LiveTranslator>(live::LiveServices{
+                quiet, quiet, std::make_unique<QuietLive>(), nullptr, std::make_unique<QuietLive>(),
+                [](std::string_view key) { return L10n::t(key); }});
             devices_.translator = translator.get();
             return translator;
         };
@@ -177,7 +166,7 @@ class AppHarness {
             if (property == AppState::Property::status)
                 statuses_.push_back(state_->status());
         };
-        return state_;
+        return state_.get();
     }
 
     bool runUntil(const std::function<bool()>& condition) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <latch>
 #include <limits>
 #include <thread>
 #include <vector>
@@ -27,14 +27,13 @@ class L10nTest : public ::testing::Test {
 // (ctest also runs every test in a process of its own).
 TEST_F(L10nTest, ConcurrentFirstLookupsAllSeeTheWholeTable) {
     store->setText("uiLanguage", "es");
-    std::atomic<int> waiting{8};
+    std::latch together(8);
     std::vector<std::string> texts(8);
     {
         std::vector<std::jthread> threads;
         for (auto& text : texts) {
             threads.emplace_back([&] {
-                for (--waiting; waiting > 0;) {
-                }
+                together.arrive_and_wait();
                 text = L10n::t("menu.quit") + "|" + L10n::t("no.such.key");
             });
         }

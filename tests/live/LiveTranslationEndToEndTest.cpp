@@ -4,7 +4,7 @@
 // muting, and espeak-ng speaking the line through our own playback stream. Another process,
 // espeak-ng itself, speaks English.
 //
-// The rest is pinned where it is cheaper: chunking, ordering and statuses by
+// The rest is pinned where it is cheaper: chunking, ordering, statuses and stopping by
 // LiveTranslatorTest; capturing, muting and restoring other applications, and leaving our own
 // playback alone, by the audio tests.
 
@@ -60,7 +60,7 @@ TEST(LiveTranslationEndToEnd, TranslatesSpeaksAndMutesTheOtherApplicationWhileRu
 
     LiveTranslator translator(defaultLiveServices(engine));  // stops when it goes
     std::mutex mutex;
-    std::vector<std::string> events;  // "text:<line>", "status:<text>", "stop:<reason or ->"
+    std::vector<std::string> events;  // "text:<line>", "status:<text>"
     auto add = [&](const std::string& entry) {
         std::lock_guard lock(mutex);
         events.push_back(entry);
@@ -71,13 +71,9 @@ TEST(LiveTranslationEndToEnd, TranslatesSpeaksAndMutesTheOtherApplicationWhileRu
     };
     translator.onText = [&](const std::string& line) { add("text:" + line); };
     translator.onStatus = [&](const std::string& text) { add("status:" + text); };
-    translator.onStop = [&](const std::optional<std::string>& reason) {
-        add("stop:" + reason.value_or("-"));
-    };
 
     translator.start("en", "base", true, true);
-    ASSERT_TRUE(waitUntil([&] { return seen().size() >= 2; }, 30s));
-    ASSERT_EQ(seen()[1], "status:" + L10n::t("live.status.muted"));
+    ASSERT_TRUE(waitUntil([&] { return seen().size() >= 2; }, 30s));  // muted (checked below)
 
     // The English leaves the real output as soon as it plays.
     auto english = launchChild("/usr/bin/espeak-ng", {"-v", "en-us", kEnglish});
@@ -88,14 +84,9 @@ TEST(LiveTranslationEndToEnd, TranslatesSpeaksAndMutesTheOtherApplicationWhileRu
     ASSERT_TRUE(waitUntil([&] { return seen().size() >= 3; }, 20s));
     EXPECT_TRUE(outputLouderThan(0.01)) << "the translation is not heard";
     translator.stop();
-    EXPECT_THAT(seen(), ::testing::ElementsAre("status:" + L10n::t("live.status.preparing"),
-                                               "status:" + L10n::t("live.status.muted"),
-                                               "text:" + kFirst, "stop:-"));
-    // The English is back on the output (unless, on a slow machine, it has finished by now).
-    const std::string sink = sinkOfProcess(english->pid());
-    if (!sink.empty() || test::processAlive(english->pid())) {
-        EXPECT_EQ(sink, "DefaultSink");
-    }
+    EXPECT_THAT(seen(),
+                ::testing::ElementsAre("status:" + L10n::t("live.status.preparing"),
+                                       "status:" + L10n::t("live.status.muted"), "text:" + kFirst));
 
     const auto inference = readRecord(dir / "whisper.jsonl", "path", "/inference");
     ASSERT_FALSE(inference.empty());

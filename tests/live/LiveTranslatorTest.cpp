@@ -29,14 +29,13 @@ std::string status(const std::string& key) {
 
 // Holds callers until the test lets them through; open unless closed before use.
 struct Gate {
-    static constexpr int kOpen = 1 << 30;
     void pass() {
         ++arrived;
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return permits > 0; });
         --permits;
     }
-    void let(int count = kOpen) {
+    void let(int count = 1 << 30) {
         std::lock_guard lock(mutex);
         permits += count;
         changed.notify_all();
@@ -44,11 +43,23 @@ struct Gate {
     std::atomic<int> arrived{0};
     std::mutex mutex;
     std::condition_variable changed;
-    int permits = kOpen;
+    int permits = 1 << 30;
 };
 
-// The log, how the stand-ins are to answer, and the capture sources that exist.
-struct World {
+int16_t sampleAt(std::string_view wav, std::size_t at) {
+    int16_t value;
+    std::memcpy(&value, wav.data() + at, sizeof value);
+    return value;
+}
+
+void throwIf(const std::optional<std::string>& failure) {
+    if (failure)
+        throw std::runtime_error(*failure);
+}
+
+// The stand-in servers, the log, how the stand-ins are to answer, and the capture sources
+// that exist.
+struct World : SpeechEngine, TranslationModel {
     void add(const std::string& entry) {
         std::lock_guard lock(mutex);
         log.push_back(entry);
@@ -75,61 +86,52 @@ struct World {
         source(name, [&](CaptureSource& source) { source.onSamples(std::move(samples)); });
     }
 
-    std::mutex mutex;  // guards the fields up to sourcesMutex
-    std::vector<std::string> log;
-    std::deque<std::string> transcripts;  // given in order, then "chunk <first sample>"
-    std::optional<std::string> ensureFailure, translation, monitorFailure, tapFailure;
-    std::chrono::seconds timeout{0};
-    std::atomic<bool> available{true};
-    Gate ensureGate, transcribeGate, monitorGate, tapGate;
-    std::mutex sourcesMutex;
-    std::map<std::string, CaptureSource*> sources;
-};
+    // One whole chunk of each level to the monitor.
+    void chunks(std::initializer_list<float> levels) {
+        for (float level : levels)
+            deliver("monitor", std::vector(kChunk, level));
+    }
 
-int16_t sampleAt(std::string_view wav, std::size_t at) {
-    int16_t value;
-    std::memcpy(&value, wav.data() + at, sizeof value);
-    return value;
-}
-
-void throwIf(const std::optional<std::string>& failure) {
-    if (failure)
-        throw std::runtime_error(*failure);
-}
-
-struct Servers : SpeechEngine, TranslationModel {
-    explicit Servers(std::shared_ptr<World> world) : w(std::move(world)) {}
     void ensureServer(const std::string& model) override {
-        w->ensureGate.pass();
-        w->add("ensure:" + model);
-        std::lock_guard lock(w->mutex);
-        throwIf(w->ensureFailure);
+        ensureGate.pass();
+        add("ensure:" + model);
+        std::lock_guard lock(mutex);
+        throwIf(ensureFailure);
     }
     // Logs the language, model, size and first and last samples of each WAV file.
     std::string transcribe(std::string_view wav, const std::string& model,
                            const std::string& language) override {
         const auto first = std::to_string(sampleAt(wav, 44));
-        w->add("wav:" + language + " " + model + " " + std::to_string(wav.size()) + " " + first +
-               " " + std::to_string(sampleAt(wav, wav.size() - 2)));
-        w->transcribeGate.pass();
-        std::lock_guard lock(w->mutex);
+        add("wav:" + language + " " + model + " " + std::to_string(wav.size()) + " " + first + " " +
+            std::to_string(sampleAt(wav, wav.size() - 2)));
+        transcribeGate.pass();
+        std::lock_guard lock(mutex);
         std::string text = "chunk " + first;
-        if (!w->transcripts.empty()) {
-            text = w->transcripts.front();
-            w->transcripts.pop_front();
+        if (!transcripts.empty()) {
+            text = transcripts.front();
+            transcripts.pop_front();
         }
         if (text.starts_with("throw:"))
             throw std::runtime_error(text.substr(6));
         return text;
     }
-    bool isAvailable() override { return w->available; }
-    std::string translate(const std::string& text, std::chrono::seconds timeout) override {
-        w->add("prompt:" + text);
-        std::lock_guard lock(w->mutex);
-        w->timeout = timeout;
-        return w->translation.value_or("pt: " + text);
+    bool isAvailable() override { return available; }
+    std::string translate(const std::string& text, std::chrono::seconds asked) override {
+        add("prompt:" + text);
+        std::lock_guard lock(mutex);
+        timeout = asked;
+        return text == "vazio" ? "" : "pt: " + text;
     }
-    std::shared_ptr<World> w;
+
+    std::mutex mutex;  // guards the fields up to sourcesMutex
+    std::vector<std::string> log;
+    std::deque<std::string> transcripts;  // given in order, then "chunk <first sample>"
+    std::optional<std::string> ensureFailure, monitorFailure, tapFailure;
+    std::chrono::seconds timeout{0};
+    std::atomic<bool> available{true};
+    Gate ensureGate, transcribeGate, monitorGate, tapGate;
+    std::mutex sourcesMutex;
+    std::map<std::string, CaptureSource*> sources;
 };
 
 struct Source : CaptureSource {
@@ -167,9 +169,8 @@ class LiveTranslatorTest : public ::testing::Test {
   protected:
     // Builds the translator; with `withTap` the per-application capture is offered first.
     void make(bool withTap = false) {
-        auto servers = std::make_shared<Servers>(w);
-        LiveServices services{servers,
-                              servers,
+        LiveServices services{w,
+                              w,
                               std::make_unique<Source>(w, "monitor"),
                               nullptr,
                               std::make_unique<Voice>(w),
@@ -216,8 +217,7 @@ TEST_F(LiveTranslatorTest, CutsSixSecondChunksAndSkipsThoseNotLouderThanTheGate)
     ASSERT_TRUE(w->waitFor("text", 2));
     w->deliver("monitor", std::vector(kChunk - 8000, 0.5f));  // with the 8 000 kept: one more
     ASSERT_TRUE(w->waitFor("text", 3));
-    w->deliver("monitor", std::vector(kChunk, 0.004f));  // exactly the threshold: still silence
-    w->deliver("monitor", std::vector(kChunk, -0.005f));
+    w->chunks({0.004f, -0.005f});  // exactly the threshold: still silence
     ASSERT_TRUE(w->waitFor("text", 4));
     translator.reset();
 
@@ -234,50 +234,23 @@ TEST_F(LiveTranslatorTest, CutsSixSecondChunksAndSkipsThoseNotLouderThanTheGate)
     EXPECT_EQ(w->timeout, std::chrono::seconds(60));
 }
 
-TEST_F(LiveTranslatorTest, KeepsAtMostThreeChunksOutstandingAndRecoversWhenOneEnds) {
-    w->transcribeGate.permits = 0;
-    make();
-    startAndWait("en", false);
-    for (float value : {0.1f, 0.2f, 0.3f, 0.4f, 0.5f})
-        w->deliver("monitor", std::vector(kChunk, value));
-    // The first is being transcribed, two wait; the fourth and fifth were dropped.
-    ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived == 1; }));
-    w->transcribeGate.let(1);
-    ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived == 2; }));
-    // One finished: room for exactly one more.
-    w->deliver("monitor", std::vector(kChunk, 0.6f));
-    w->deliver("monitor", std::vector(kChunk, 0.7f));
-    w->transcribeGate.let();
-    ASSERT_TRUE(w->waitFor("text", 4));
-    translator.reset();  // waits for the queue: nothing else was transcribed
-    EXPECT_EQ(w->only({"wav"}).size(), 4u);
-    EXPECT_THAT(w->only({"text", "speak"}),  // speaking was not asked
-                ElementsAre("text:pt: chunk 3276", "text:pt: chunk 6553", "text:pt: chunk 9830",
-                            "text:pt: chunk 19660"));
-}
-
 TEST_F(LiveTranslatorTest, CleansTranscriptsAndSkipsThoseOfOneCharacter) {
     make();
+    // A failed transcription is reported and the run goes on; an empty translation ("vazio"
+    // translates to nothing) is not reported.
     w->transcripts = {"[MUSIC] a ♪",        "e\u0301",  // one character as a reader sees it
                       "  [BLANK_AUDIO]\n",  "[MUSIC] [Música] ok ♪",
-                      "throw:sem servidor", "fine"};
+                      "throw:sem servidor", "vazio"};
     startAndWait();
-    for (std::size_t i = 0; i < 4; ++i) {
-        w->deliver("monitor", std::vector(kChunk, 0.1f));
+    for (std::size_t i = 0; i < 6; ++i) {
+        w->chunks({0.1f});
         ASSERT_TRUE(w->waitFor("wav", i + 1));
     }
-    ASSERT_TRUE(w->waitFor("text", 1));
-    {
-        std::lock_guard lock(w->mutex);
-        w->translation = "";  // an empty translation is not reported
-    }
-    w->deliver("monitor", std::vector(kChunk, 0.1f));  // fails; the run goes on
-    w->deliver("monitor", std::vector(kChunk, 0.1f));
     ASSERT_TRUE(w->waitFor("prompt", 2));
     translator.reset();
     EXPECT_THAT(w->only({"prompt", "text", "speak", "status"}),
                 ElementsAre(status("preparing"), status("active"), "prompt:ok", "text:pt: ok",
-                            "speak:pt: ok", "status:Aviso: sem servidor", "prompt:fine"));
+                            "speak:pt: ok", "status:Aviso: sem servidor", "prompt:vazio"));
 }
 
 TEST_F(LiveTranslatorTest, ReportsMutingOnlyWithThePerApplicationCaptureAndWarnsInOrder) {
@@ -331,7 +304,7 @@ TEST_F(LiveTranslatorTest, StopsWithTheFixedTextsAndCallsOnStopOnceForEachStart)
 
     startAndWait("en");
     translator->start("es", "large-v3-turbo", false, true);  // ignored: arguments not taken
-    w->deliver("monitor", std::vector(kChunk, 0.1f));
+    w->chunks({0.1f});
     ASSERT_TRUE(w->waitFor("text", 1));
     translator->stop();
     translator->stop(std::string("again"));
@@ -341,7 +314,7 @@ TEST_F(LiveTranslatorTest, StopsWithTheFixedTextsAndCallsOnStopOnceForEachStart)
     });
     ASSERT_TRUE(w->waitFor("stop", 5));
     translator->stop();
-    w->deliver("monitor", std::vector(kChunk, 0.3f));  // a stopped run takes no samples
+    w->chunks({0.3f});  // a stopped run takes no samples
     translator.reset();
 
     EXPECT_THAT(w->only({"wav"}), ElementsAre("wav:en base 192044 3276 3276"));
@@ -389,27 +362,31 @@ TEST_F(LiveTranslatorTest, AStopDuringStartUpLeavesNoCaptureRunning) {
     }
 }
 
-TEST_F(LiveTranslatorTest, ChunksQueuedBeforeAStopNeitherRunNorCountInTheNextRun) {
+// Chunks queued when a run stops neither run nor take the next run's places; the one under way
+// finishes unreported. At most three chunks are outstanding; when one ends, there is room for
+// exactly one more.
+TEST_F(LiveTranslatorTest, KeepsAtMostThreeChunksOutstandingAndDropsAStoppedRunsQueue) {
     w->transcribeGate.permits = 0;
     make();
     startAndWait("en");
-    for (float value : {0.1f, 0.2f, 0.3f})
-        w->deliver("monitor", std::vector(kChunk, value));
+    w->chunks({0.1f, 0.2f, 0.3f});
     ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived == 1; }));
     translator->stop();
-    startAndWait("es");
-    // The old run's two queued chunks must not take the new run's places.
-    for (float value : {0.4f, 0.5f, 0.6f, 0.7f})
-        w->deliver("monitor", std::vector(kChunk, value));
+    startAndWait("es", false);
+    w->chunks({0.4f, 0.5f, 0.6f, 0.7f});
+    w->transcribeGate.let(2);  // the old run's chunk, then the new run's first
+    ASSERT_TRUE(waitUntil([&] { return w->transcribeGate.arrived == 3; }));
+    w->chunks({0.8f, 0.9f});
     w->transcribeGate.let();
-    ASSERT_TRUE(w->waitFor("text", 3));
-    translator.reset();
-    // The chunk under way at the stop finishes unreported.
+    ASSERT_TRUE(w->waitFor("text", 4));
+    translator.reset();  // waits for the queue: nothing else was transcribed
     EXPECT_THAT(w->only({"wav"}),
                 ElementsAre("wav:en base 192044 3276 3276", "wav:es base 192044 13106 13106",
-                            "wav:es base 192044 16383 16383", "wav:es base 192044 19660 19660"));
-    EXPECT_THAT(w->only({"text"}), ElementsAre("text:pt: chunk 13106", "text:pt: chunk 16383",
-                                               "text:pt: chunk 19660"));
+                            "wav:es base 192044 16383 16383", "wav:es base 192044 19660 19660",
+                            "wav:es base 192044 26213 26213"));
+    EXPECT_THAT(w->only({"text", "speak"}),  // speaking was not asked
+                ElementsAre("text:pt: chunk 13106", "text:pt: chunk 16383", "text:pt: chunk 19660",
+                            "text:pt: chunk 26213"));
 }
 
 }  // namespace

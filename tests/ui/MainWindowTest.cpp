@@ -4,7 +4,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -23,13 +22,13 @@ namespace fs = std::filesystem;
 
 class MainWindowTest : public ::testing::Test, public test::AppHarness {
   protected:
-    ui::MainWindow& open() {
-        if (!state_)
-            makeState();
+    // A new window over a new state.
+    void open() {
+        window_.reset();
+        makeState();
         window_ = std::make_unique<ui::MainWindow>(*state_, *pasteboard_);
         window_->show();
         settle();
-        return *window_;
     }
     // Runs the state's posted work and the window's redraws.
     void settle() {
@@ -63,12 +62,9 @@ class MainWindowTest : public ::testing::Test, public test::AppHarness {
     // Every text a user can see now: labels, buttons, picker entries, the title.
     QStringList visibleTexts() {
         QStringList texts{window_->windowTitle()};
-        for (auto* label : window_->findChildren<QLabel*>())
-            if (shown(label))
-                texts << label->text();
-        for (auto* found : window_->findChildren<QAbstractButton*>())
-            if (shown(found))
-                texts << found->text();
+        for (auto* widget : window_->findChildren<QWidget*>())  // labels and buttons
+            if (shown(widget) && widget->property("text").isValid())
+                texts << widget->property("text").toString();
         for (auto* combo : window_->findChildren<QComboBox*>())
             for (int i = 0; i < combo->count(); ++i)
                 texts << combo->itemText(i);
@@ -95,10 +91,9 @@ class MainWindowTest : public ::testing::Test, public test::AppHarness {
 };
 
 TEST_F(MainWindowTest, TheLanguageRelabelsEverythingAndWritesNoSettingBack) {
-    installModel("ggml-base.bin", {});
-    makeState();
-    state_->setModelID("base");
+    dir_.installModel("ggml-base.bin");
     open();
+    state_->setModelID("base");
     defaults_->remove("modelID");
     defaults_->remove("cleanWithLLM");
     const QStringList portuguese = visibleTexts();
@@ -118,18 +113,16 @@ TEST_F(MainWindowTest, TheLanguageRelabelsEverythingAndWritesNoSettingBack) {
         L10n::setCurrent(AppLanguage::pt);
         const auto before = QString::fromStdString(L10n::t(key));
         L10n::setCurrent(AppLanguage::en);
-        const auto after = QString::fromStdString(L10n::t(key));
-        EXPECT_TRUE(english.contains(after)) << key;
+        EXPECT_TRUE(english.contains(QString::fromStdString(L10n::t(key)))) << key;
         EXPECT_TRUE(portuguese.contains(before)) << key;
         EXPECT_FALSE(english.contains(before)) << key;
     }
 }
 
 TEST_F(MainWindowTest, OnlyTheFirstDroppedFileIsTranscribed) {
-    installModel("ggml-base.bin", {"text Do arquivo solto"});
-    makeState();
-    state_->setModelID("base");
+    dir_.installModel("ggml-base.bin", {"text Do arquivo solto"});
     open();
+    state_->setModelID("base");
     QList<QUrl> files;
     for (const char* name : {"um.wav", "dois.wav", "tres.wav"}) {
         test::makeTone(dir_ / name, 0.3, 16000, 1);
@@ -173,8 +166,6 @@ TEST_F(MainWindowTest, EveryStateInEveryLanguage) {
     for (const auto& language : AppLanguage::allCases()) {
         const std::string suffix(language.rawValue());
         SCOPED_TRACE(suffix);
-        window_.reset();
-        state_.reset();
         L10n::setCurrent(language);
         open();
         screenshot("model-missing-" + suffix);
@@ -187,11 +178,11 @@ TEST_F(MainWindowTest, EveryStateInEveryLanguage) {
         EXPECT_EQ(lastBox->toPlainText(), first ? "—" : dictated);
         EXPECT_EQ(actionsEnabled(), first ? "100" : "111");
         EXPECT_TRUE(shown(find("model.download")));
-        const int size = TranscriptionEngine::modelInfo(state_->modelID())->sizeMB;
-        EXPECT_TRUE(
-            visibleTexts().contains(QString::fromStdString(L10nFormat::modelMissing(size))));
+        const auto model = *TranscriptionEngine::modelInfo(state_->modelID());
+        EXPECT_TRUE(visibleTexts().contains(
+            QString::fromStdString(L10nFormat::modelMissing(model.sizeMB))));
         stallDownloads_ = true;
-        servedModel_ = TranscriptionEngine::modelInfo(state_->modelID())->file;
+        servedModel_ = model.file;
         state_->downloadCurrentModel();
         ASSERT_TRUE(runUntil([&] { return state_->downloader().progress() > 0.2; }));
         screenshot("downloading-" + suffix);
@@ -199,7 +190,7 @@ TEST_F(MainWindowTest, EveryStateInEveryLanguage) {
         stallDownloads_ = false;
         ASSERT_TRUE(runUntil([&] { return !state_->downloader().isDownloading(); }));
 
-        installModel("ggml-base.bin", {"text " + dictated.toStdString()});
+        dir_.installModel("ggml-base.bin", {"text " + dictated.toStdString()});
         state_->setModelID("base");
         press();
         screenshot("recording-" + suffix);
@@ -231,8 +222,6 @@ TEST_F(MainWindowTest, EveryStateInEveryLanguage) {
         EXPECT_TRUE(find("live.speak")->isEnabled());
         fs::remove(dir_ / "models/ggml-base.bin");
 
-        window_.reset();
-        state_.reset();
         devices_.hotkeyInstalls = false;  // another program holds the combination
         open();
         screenshot("shortcut-taken-" + suffix);

@@ -37,8 +37,16 @@ void ensureApplication() {
     (void)application;
 }
 
+// Without a session bus every start is the instance. On one, the first claim owns the name and
+// later starts hand it their commands.
 TEST(SingleInstance, TheFirstClaimOwnsTheNameAndLaterStartsHandItTheirCommands) {
     ensureApplication();
+    {
+        SingleInstance one, two;  // the test's address points nowhere
+        EXPECT_TRUE(one.isFirstInstance());
+        EXPECT_TRUE(two.isFirstInstance());
+        EXPECT_FALSE(two.sendMessage(QStringLiteral("show")));
+    }
     test::PrivateSessionBus bus;
     ASSERT_TRUE(bus.ready());
     auto first = std::make_unique<SingleInstance>();
@@ -64,16 +72,6 @@ TEST(SingleInstance, TheFirstClaimOwnsTheNameAndLaterStartsHandItTheirCommands) 
     EXPECT_TRUE(SingleInstance().isFirstInstance());
 }
 
-TEST(SingleInstance, WithoutASessionBusEveryStartIsTheInstance) {
-    ensureApplication();
-    test::ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quenda-test-bus");
-    SingleInstance one;
-    SingleInstance two;
-    EXPECT_TRUE(one.isFirstInstance());
-    EXPECT_TRUE(two.isFirstInstance());
-    EXPECT_FALSE(two.sendMessage(QStringLiteral("show")));
-}
-
 volatile sig_atomic_t previousHandlerSaw = 0;
 
 TEST(TerminationSignals, EachSignalArrivesThroughTheEventLoopAndThePreviousHandlersComeBack) {
@@ -90,8 +88,7 @@ TEST(TerminationSignals, EachSignalArrivesThroughTheEventLoopAndThePreviousHandl
         for (const int number : numbers)
             raise(number);
         EXPECT_EQ(requested.count(), 0);  // nothing but a byte written inside the handler
-        for (int turn = 0; turn < 3 && requested.count() < 3; ++turn)
-            requested.wait(5000);
+        EXPECT_TRUE(test::processEventsUntil([&] { return requested.count() == 3; }));
         QList<int> got;
         for (const QList<QVariant>& arguments : requested)
             got << arguments.at(0).toInt();
@@ -157,8 +154,7 @@ TEST(TrayIcon, WaitsForATrayAndItsMenuFollowsStateAndLanguage) {
     TrayIcon tray;
     EXPECT_FALSE(tray.isVisible());
     auto* icon = tray.findChild<QSystemTrayIcon*>();
-    ASSERT_NE(icon, nullptr);
-    ASSERT_NE(icon->contextMenu(), nullptr);
+    ASSERT_TRUE(icon && icon->contextMenu());
     const auto texts = [&] {
         QStringList list;
         for (QAction* action : icon->contextMenu()->actions())

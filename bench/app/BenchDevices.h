@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "BenchFigures.h"
 #include "app/AppServices.h"
 #include "audio/Recorder.h"
 #include "input/HotkeyManager.h"
@@ -19,11 +20,6 @@ namespace quenda::bench {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-inline double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    return values[static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5)];
-}
 
 // Hands out a copy of one prepared recording, as the microphone recorder would.
 struct PreparedRecorder : audio::Recorder {

@@ -14,6 +14,7 @@
 //    running and, 30 times per source, writes a 100 ms tone burst into it; the delay is the
 //    time from handing the burst to the sound server to the first delivered block that carries
 //    it (median and 95th percentile). It includes the player's own buffer (about 10 ms).
+#include "BenchFigures.h"
 #include "audio/ProcessTapCapture.h"
 #include "audio/PulseConnection.h"
 #include "audio/Recorder.h"
@@ -205,17 +206,13 @@ std::vector<double> measureDelays(BurstPlayer& player, std::atomic<Clock::rep>& 
     return delays;
 }
 
-void printDelays(const char* source, std::vector<double> delays) {
+void printDelays(const char* source, const std::vector<double>& delays) {
     if (delays.empty()) {
         std::printf("%-22s delay: no burst was heard\n", source);
         return;
     }
-    std::sort(delays.begin(), delays.end());
-    const double median = delays[delays.size() / 2];
-    const double p95 = delays[std::min(delays.size() - 1,
-                                       std::size_t(std::ceil(0.95 * double(delays.size()))) - 1)];
-    std::printf("%-22s delay: median %.1f ms, p95 %.1f ms (%zu bursts)\n", source, median, p95,
-                delays.size());
+    std::printf("%-22s delay: median %.1f ms, p95 %.1f ms (%zu bursts)\n", source,
+                bench::percentile(delays, 0.5), bench::percentile(delays, 0.95), delays.size());
 }
 
 // A block callback that notes when the first loud block after a reset arrives.

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <thread>
 
+#include "BenchFigures.h"
 #include "FakeServers.h"
 #include "TestAudio.h"
 #include "engine/MultipartBody.h"
@@ -31,6 +32,7 @@ namespace {
 
 using namespace quenda;
 using Clock = std::chrono::steady_clock;
+using bench::median;
 
 struct Run {
     double seconds = 0;
@@ -75,11 +77,6 @@ Run runWatched(const std::filesystem::path& program, const std::vector<std::stri
     run.status = *process->exitStatus();
     run.cpuSeconds = childrenCpuSeconds() - cpuBefore;
     return run;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 double since(Clock::time_point start) {

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchFigures.h"
 #include "engine/TranscriptionEngine.h"
 #include "support/TestSupport.h"
 
@@ -29,11 +30,7 @@ long long monotonicNanoseconds() {
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-double percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    auto index = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
-    return values[index];
-}
+using quenda::bench::percentile;
 
 }  // namespace
 

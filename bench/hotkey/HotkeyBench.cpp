@@ -6,12 +6,12 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 #include <vector>
 
+#include "BenchFigures.h"
 #include "TestWindowProcess.h"
 #include "input/HotkeyManager.h"
 #include "input/KeystrokeSynthesizerXTest.h"
@@ -47,13 +47,11 @@ bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return false;
 }
 
-void report(const char* name, std::vector<double> milliseconds) {
-    std::sort(milliseconds.begin(), milliseconds.end());
-    const auto at = [&](double fraction) {
-        return milliseconds[static_cast<size_t>(fraction * double(milliseconds.size() - 1))];
-    };
+void report(const char* name, const std::vector<double>& milliseconds) {
     std::printf("%-8s n=%zu  median %.3f ms  p95 %.3f ms  max %.3f ms\n", name, milliseconds.size(),
-                at(0.5), at(0.95), milliseconds.back());
+                quenda::bench::percentile(milliseconds, 0.5),
+                quenda::bench::percentile(milliseconds, 0.95),
+                quenda::bench::percentile(milliseconds, 1));
 }
 
 double since(Clock::time_point start) {

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "BenchFigures.h"
 #include "fixtures/FakeServers.h"
 
 namespace {
@@ -22,6 +23,7 @@ namespace {
 using namespace quenda;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using bench::median;
 
 bool windowShown(const std::string& title) {
     return test::runProgram("/usr/bin/xdotool", {"search", "--onlyvisible", "--name", title})
@@ -36,11 +38,6 @@ double timeToWindow(std::unique_ptr<Process>& process, const fs::path& program,
     while (!windowShown(title) && Clock::now() - start < std::chrono::seconds(20))
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // User plus system CPU seconds the process has used.

@@ -17,12 +17,6 @@ class ProcessTapCaptureTest : public ::testing::Test {
   protected:
     void SetUp() override { makeTone(dir / "tone.wav", 30.0); }
 
-    std::unique_ptr<audio::ProcessTapCapturePulse> makeCapture() {
-        auto capture = std::make_unique<audio::ProcessTapCapturePulse>(movedFile);
-        capture->onSamples = collected.sink();
-        return capture;
-    }
-
     // The capture sink, its loopback and the record of moved streams are all gone.
     void expectNothingLeft() {
         EXPECT_EQ(modulesNaming(kCaptureSink), std::vector<std::string>{});
@@ -43,7 +37,8 @@ TEST_F(ProcessTapCaptureTest, CapturesOtherApplicationsAndGivesThemBackAtStop) {
         SCOPED_TRACE(mute ? "muted" : "not muted");
         collected.clear();
         auto player = mute ? startPaplay(dir / "tone.wav") : nullptr;
-        auto capture = makeCapture();
+        auto capture = std::make_unique<audio::ProcessTapCapturePulse>(movedFile);
+        capture->onSamples = collected.sink();
         capture->start(mute);
         if (!mute)
             player = startPaplay(dir / "tone.wav");
@@ -67,8 +62,9 @@ TEST_F(ProcessTapCaptureTest, CapturesOtherApplicationsAndGivesThemBackAtStop) {
 TEST_F(ProcessTapCaptureTest, OurOwnPlaybackIsNeitherMovedNorCaptured) {
     UnloadModulesAtEnd switcher{"module-switch-on-connect"};
     pactl({"load-module", "module-switch-on-connect", "ignore_virtual=false"});
-    auto capture = makeCapture();
-    capture->start(true);
+    audio::ProcessTapCapturePulse capture(movedFile);
+    capture.onSamples = collected.sink();
+    capture.start(true);
     const auto info = pactl({"info"});
     EXPECT_NE(info.find("Default Sink: DefaultSink\n"), std::string::npos) << info;
     EXPECT_NE(info.find("Default Source: DefaultSink.monitor\n"), std::string::npos) << info;

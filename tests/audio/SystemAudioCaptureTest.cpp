@@ -44,10 +44,9 @@ TEST(SystemAudioCapture, DeliversOtherApplicationsAt16kHzMonoButNotOurOwnPlaybac
     capture->onSamples = collected.sink();
     capture->start();
     expectOwnVoiceNotCaptured(collected, 0.01);
-    const std::size_t after = collected.size();
     auto player = startPaplay(dir / "tone.wav");
     MonitorListener ear;
-    const auto window = collected.waitForSound(after);
+    const auto window = collected.waitForSound();  // after our voice, which came as silence
     ASSERT_FALSE(window.empty());
     capture->stop();
     const std::size_t delivered = collected.size();

@@ -191,9 +191,9 @@ class MonitorListener {
         process_ = launchChild("/usr/bin/parec",
                                {"--raw", "--format=float32le", "--rate=16000", "--channels=1",
                                 "--latency-msec=20", "--device=" + source, file_.string()});
-        if (!waitUntil([&] { return bytes() > 0; }))
+        if (!waitUntil([&] { return !readFile(file_).empty(); }))
             throw std::runtime_error("parec heard nothing from " + source);
-        start_ = bytes() / sizeof(float) * sizeof(float);
+        start_ = readFile(file_).size() / sizeof(float) * sizeof(float);
     }
     // What was heard since construction returned, so far.
     std::vector<float> heard() const {
@@ -217,11 +217,6 @@ class MonitorListener {
     }
 
   private:
-    std::size_t bytes() const {
-        std::error_code error;
-        const auto size = std::filesystem::file_size(file_, error);
-        return error ? 0 : size;
-    }
     TempDir dir_;
     std::filesystem::path file_ = dir_ / "heard.raw";
     Child process_;

@@ -17,19 +17,6 @@ class ProcessTapCaptureTest : public ::testing::Test {
   protected:
     void SetUp() override { makeTone(dir / "tone.wav", 30.0); }
 
-    std::unique_ptr<audio::ProcessTapCapturePulse> makeCapture() {
-        auto capture = std::make_unique<audio::ProcessTapCapturePulse>(movedFile);
-        capture->onSamples = collected.sink();
-        return capture;
-    }
-
-    // The capture carries the other application's 440 Hz tone, once it has been moved there.
-    void expectToneCaptured() {
-        const auto window = collected.waitForSound();
-        ASSERT_FALSE(window.empty());
-        EXPECT_NEAR(toneFrequency(window), 440, 10);
-    }
-
     // The capture sink, its loopback and the record of moved streams are all gone.
     void expectNothingLeft() {
         EXPECT_EQ(modulesNaming(kCaptureSink), std::vector<std::string>{});
@@ -50,22 +37,20 @@ TEST_F(ProcessTapCaptureTest, CapturesOtherApplicationsAndGivesThemBackAtStop) {
         SCOPED_TRACE(mute ? "muted" : "not muted");
         collected.clear();
         auto player = mute ? startPaplay(dir / "tone.wav") : nullptr;
-        auto capture = makeCapture();
+        auto capture = std::make_unique<audio::ProcessTapCapturePulse>(movedFile);
+        capture->onSamples = collected.sink();
         capture->start(mute);
         if (!mute)
             player = startPaplay(dir / "tone.wav");
         ASSERT_TRUE(waitUntil([&] { return sinkOfProcess(player->pid()) == kCaptureSink; }, 5s));
-        expectToneCaptured();
+        EXPECT_NEAR(toneFrequency(collected.waitForSound()), 440, 10);  // the other's tone
         const auto heard = MonitorListener::listen();
         EXPECT_TRUE(mute ? peak(heard) < 0.001 : rms(heard) > 0.2) << rms(heard);
         EXPECT_EQ(collected.threadCount(), 1u);
 
-        if (mute) {
-            capture->stop();
-            capture->stop();  // a second stop does nothing
-        } else {
-            capture.reset();  // discarding the capture stops it
-        }
+        if (mute)
+            capture->stop();  // then again as it goes: a second stop does nothing
+        capture.reset();      // not muted, discarding the capture is what stops it
         EXPECT_EQ(sinkOfProcess(player->pid()), "DefaultSink");
         EXPECT_GT(rms(MonitorListener::listen()), 0.2);
         expectNothingLeft();
@@ -77,8 +62,9 @@ TEST_F(ProcessTapCaptureTest, CapturesOtherApplicationsAndGivesThemBackAtStop) {
 TEST_F(ProcessTapCaptureTest, OurOwnPlaybackIsNeitherMovedNorCaptured) {
     UnloadModulesAtEnd switcher{"module-switch-on-connect"};
     pactl({"load-module", "module-switch-on-connect", "ignore_virtual=false"});
-    auto capture = makeCapture();
-    capture->start(true);
+    audio::ProcessTapCapturePulse capture(movedFile);
+    capture.onSamples = collected.sink();
+    capture.start(true);
     const auto info = pactl({"info"});
     EXPECT_NE(info.find("Default Sink: DefaultSink\n"), std::string::npos) << info;
     EXPECT_NE(info.find("Default Source: DefaultSink.monitor\n"), std::string::npos) << info;
@@ -112,9 +98,9 @@ TEST(MovedStreamsFile, KeepsTheOriginalSinksAndIgnoresADamagedFile) {
     TempDir dir;
     audio::MovedStreamsFile file(dir / "moved.json");
     EXPECT_TRUE(file.load().empty());
-    ASSERT_TRUE(file.save({{7, "alsa_output.pci"}, {12, "OtherSink"}}));
-    EXPECT_EQ(file.load(),
-              (audio::MovedStreamsFile::Streams{{7, "alsa_output.pci"}, {12, "OtherSink"}}));
+    const audio::MovedStreamsFile::Streams streams{{7, "alsa_output.pci"}, {12, "OtherSink"}};
+    ASSERT_TRUE(file.save(streams));
+    EXPECT_EQ(file.load(), streams);
     writeFile(dir / "moved.json", "{\"streams\": [{\"index\": 3");
     EXPECT_TRUE(file.load().empty());
     writeFile(dir / "moved.json",

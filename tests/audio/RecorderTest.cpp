@@ -30,12 +30,10 @@ std::vector<float> expectEngineWav(const std::optional<std::filesystem::path>& f
     EXPECT_TRUE(info->isEngineFormat());
     EXPECT_EQ(info->dataOffset, 44u);
     EXPECT_EQ(bytes.size(), 44u + info->dataBytes);
-    std::vector<float> samples(info->dataBytes / 2);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        int16_t sample;
-        std::memcpy(&sample, bytes.data() + info->dataOffset + 2 * i, 2);
-        samples[i] = sample / 32768.0f;
-    }
+    std::vector<int16_t> pcm(info->dataBytes / 2);
+    std::memcpy(pcm.data(), bytes.data() + info->dataOffset, pcm.size() * 2);
+    std::vector<float> samples(pcm.begin(), pcm.end());
+    std::ranges::for_each(samples, [](float& sample) { sample /= 32768; });
     return samples;
 }
 
@@ -55,7 +53,6 @@ TEST(Recorder, RecordsWhatTheMicrophoneHearsAsA16kHzMonoWav) {
     ASSERT_GT(spoken, 0.0);
 
     auto recorder = audio::Recorder::create();
-    EXPECT_FALSE(recorder->stop());
     EXPECT_FALSE(recorder->outputURL());
     MonitorListener ear;
     const auto began = std::chrono::steady_clock::now();
@@ -82,9 +79,7 @@ TEST(Recorder, RecordsWhatTheMicrophoneHearsAsA16kHzMonoWav) {
 
     EXPECT_GT(double(samples.size()) / kRate, spoken);
     EXPECT_LT(double(samples.size()) / kRate, elapsed.count() + 0.2);
-    const double ratio = energy(samples) / energy(heard);
-    EXPECT_GT(ratio, 0.8);
-    EXPECT_LT(ratio, 1.25);
+    EXPECT_NEAR(10 * std::log10(energy(samples) / energy(heard)), 0, 1);  // within 1 dB
 
     // Stopped before any block: a valid empty recording, in a new file.
     recorder->start();

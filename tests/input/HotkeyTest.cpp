@@ -16,12 +16,10 @@ TEST(HotkeyTest, PushToTalkIsCtrlAltDAndDisplaysEveryModifierInAFixedOrder) {
     EXPECT_EQ((Hotkey{36, 0}).display(), "tecla 36");
     EXPECT_EQ((Hotkey{9, Hotkey::shiftFlag}).display(), "Shift+V");
     EXPECT_EQ(Hotkey::keyName(0), "A");
-    EXPECT_EQ(Hotkey::keyName(65535), "tecla 65535");
 }
 
 TEST(HotkeyTest, EncodesAndDecodesAsAKeyedRecord) {
     const Hotkey hotkey{65535, 0xFFFFFFFFFFFFFFFFull};
-    EXPECT_EQ(hotkey.encoded().size(), 2u);
     EXPECT_EQ(Hotkey::decode(nlohmann::json::parse(hotkey.encoded().dump())), hotkey);
     EXPECT_EQ(Hotkey::decode(nlohmann::json::parse(R"({"keyCode": 2, "modifiers": 1572864})")),
               Hotkey::pushToTalk());
@@ -51,7 +49,6 @@ TEST(HotkeyDecisionTest, FollowsTheMatchingRule) {
              {"an extra shift", keyDown, 2, oc | Hotkey::shiftFlag, false, passUp},
              {"an extra control", keyDown, 2, oc | Hotkey::controlFlag, false, passUp},
              {"option missing", keyDown, 2, Hotkey::commandFlag, false, passUp},
-             {"D alone", keyDown, 2, 0, false, passUp},
              {"D alone while held", keyDown, 2, 0, true, passDown},
              {"another key with the modifiers", keyDown, 9, oc, false, passUp},
              {"another key while held", keyDown, 14, oc, true, passDown},

@@ -15,8 +15,6 @@ namespace {
 class Field : public QLineEdit {
   public:
     explicit Field(const QString& folder) : folder_(folder) {
-        save("keys", {});
-        save("text", {});
         connect(this, &QLineEdit::textChanged,
                 [this](const QString& text) { save("text", text.toUtf8()); });
     }

@@ -22,16 +22,12 @@ class TestWindowProcess {
         waitUntil(
             [&] { return std::filesystem::exists(folder_ / "ready") || !process_->isRunning(); });
         if (!std::filesystem::exists(folder_ / "ready")) {
-            process_->terminate();
-            process_->waitForExit();
+            process_->stop(std::chrono::seconds(5));
             throw std::runtime_error("the test window never had the keyboard focus: " +
                                      process_->standardErrorText());
         }
     }
-    ~TestWindowProcess() {
-        process_->terminate();
-        process_->waitForExit();
-    }
+    ~TestWindowProcess() { process_->stop(std::chrono::seconds(5)); }
 
     std::string text() const { return readFile(folder_ / "text"); }
 

@@ -31,9 +31,7 @@
 //
 // With FAKE_WHISPER_RECORD naming a file, it appends one JSON line per event there: its start
 // (pid, arguments), the moment it listens (port, monotonic time), each /inference request (the
-// Content-Type, the parts in order, the audio's duration), its stop. With
-// FAKE_WHISPER_AUDIO_DIR naming a directory, the audio part of the n-th inference request is
-// saved there as "inference-<n>.wav".
+// Content-Type, the parts in order, the audio's duration), its stop.
 
 #include <cstdio>
 #include <cstdlib>
@@ -148,18 +146,11 @@ int main(int argc, char** argv) {
         auto answer = [&](int status, const std::string& body, const std::string& type) {
             sleepSeconds(*directive("inference_delay_seconds", "0"));
             response.status = status;
-            entry["status"] = status;
             response.set_content(body, type);
             record(kRecord, entry);
         };
         if (!file)
             return answer(400, "Invalid request", "text/plain");
-        if (const char* directory = std::getenv("FAKE_WHISPER_AUDIO_DIR")) {
-            std::ofstream(
-                std::filesystem::path(directory) / ("inference-" + std::to_string(number) + ".wav"),
-                std::ios::binary)
-                << file->content;
-        }
         std::string wavError;
         if (auto wav = quenda::parseWav(file->content, &wavError)) {
             entry["wav"] = {{"seconds", wav->seconds()}};

@@ -32,7 +32,6 @@ using namespace std::chrono_literals;
 using test::Child;
 
 constexpr const char* kCaptureSink = audio::ProcessTapCapturePulse::kSinkName;
-const std::string kTitle = "Quenda — Transcrição";
 
 // Waits for a condition that takes an X client or pactl to look at: a few looks a second.
 bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit = 20s) {
@@ -60,13 +59,6 @@ std::string windowNamed(const std::string& title) {
 
 std::string focusedWindow() {
     return xdotool({"getwindowfocus"}).value_or("none");
-}
-
-// Gives a window the keyboard focus, as a click on it would. (With no window manager on the
-// test desktop, nobody hands it back to the main window when a dialog closes.)
-bool focus(const std::string& window) {
-    xdotool({"windowfocus", window});
-    return waitFor([&] { return focusedWindow() == window; }, 5s);
 }
 
 std::string clipboard() {
@@ -102,7 +94,7 @@ class WindowedApp : public ::testing::Test {
         options.environment = home_.environment();
         quenda_ = test::launchChild(binary_, {}, options);
         ASSERT_TRUE(waitFor([&] {
-            window_ = windowNamed(kTitle);
+            window_ = windowNamed("Quenda — Transcrição");
             return !window_.empty() && !home_.events(serverEvent).empty();
         })) << quenda_->standardErrorText();
     }
@@ -155,7 +147,7 @@ TEST_F(WindowedApp, DictatesIntoAnotherApplicationWithTheHotkeyAndWithToggleComm
     test::makeSpeech(speech, "Bom dia a todos.");
 
     // Ctrl+Alt+D held while the microphone hears speech: the text lands in another
-    // application's focused field, and in the last-text file.
+    // application's focused field. (That it is saved too is the state's tests' to show.)
     test::TestWindowProcess field;
     xdotool({"search", "--onlyvisible", "--name", "quenda-test-window", "windowmove", "560", "40"});
     ASSERT_TRUE(xdotool({"keydown", "ctrl+alt+d"}));
@@ -163,7 +155,6 @@ TEST_F(WindowedApp, DictatesIntoAnotherApplicationWithTheHotkeyAndWithToggleComm
     ASSERT_TRUE(xdotool({"keyup", "ctrl+alt+d"}));
     ASSERT_TRUE(recorded) << "Ctrl+Alt+D did not start a recording";
     ASSERT_TRUE(waitFor([&] { return field.text() == hotkeyText; })) << field.text();
-    EXPECT_EQ(test::readFile(home_.lastText()), hotkeyText);
     // The server heard the recording as it was made: as long as the speech at least.
     const auto heard = home_.inferences();
     ASSERT_EQ(heard.size(), 1u);
@@ -209,17 +200,17 @@ TEST_F(WindowedApp, FileSummaryCopyLanguageAndLiveTranslationFromTheKeyboard) {
     })) << "no file dialog";
     ASSERT_TRUE(xdotool({"type", "--delay", "5", (home_ / "fala.wav").string()}));
     keys({"Return"});
-    ASSERT_TRUE(waitFor([&] { return test::readFile(home_.lastText()) == fileText; }));
-    EXPECT_TRUE(waitFor([&] { return clipboard() == fileText; })) << clipboard();
-    ASSERT_TRUE(focus(window_));
+    ASSERT_TRUE(waitFor([&] { return clipboard() == fileText; })) << clipboard();
+    // The focus back to the window, as a click would give it. (With no window manager on the
+    // test desktop, nobody hands it back to the main window when a dialog closes.)
+    xdotool({"windowfocus", window_});
+    ASSERT_TRUE(waitFor([&] { return focusedWindow() == window_; }, 5s));
 
-    // From the drop zone back round to Summarise: the summary is shown and copied; then Copy (where
+    // From the drop zone back round to Summarise: the summary is shown and copied (what is sent
+    // to the language model is the state's and the client's tests' to show); then Copy (where
     // the focus went) copies the last text again.
     keys({"shift+Tab", "shift+Tab", "shift+Tab", "Return"});
     ASSERT_TRUE(waitFor([&] { return clipboard() == summary; })) << clipboard();
-    const auto generations = ollama.requests("/api/generate");
-    ASSERT_EQ(generations.size(), 1u);
-    EXPECT_EQ(nlohmann::json::parse(generations[0]["body"].get<std::string>())["prompt"], fileText);
     keys({"Return"});
     ASSERT_TRUE(waitFor([&] { return clipboard() == fileText; })) << clipboard();
 

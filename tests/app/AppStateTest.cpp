@@ -333,7 +333,7 @@ TEST(SubtitleCredits, OnlyACreditAloneCountsAsNothing) {
 // The last transcription's file on its own: an older version's text is taken over once, and
 // writers never leave a mixed file.
 TEST(LastTranscription, LegacyTextIsCopiedOnceAndNeverOverwritesTheNewFile) {
-    test::TestHome home;
+    test::SpeechHome home;
     home.apply();
     const auto legacy = home.data() / "Brevimo" / "ultima_transcricao.txt";
     test::writeFile(legacy, "texto antigo");
@@ -345,7 +345,7 @@ TEST(LastTranscription, LegacyTextIsCopiedOnceAndNeverOverwritesTheNewFile) {
 }
 
 TEST(LastTranscription, ConcurrentWritersNeverLeaveAMixedFile) {
-    test::TestHome home;
+    test::SpeechHome home;
     home.apply();
     const std::string a(200000, 'a'), b(100000, 'b');
     {

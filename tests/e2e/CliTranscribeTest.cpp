@@ -26,37 +26,34 @@ class CliTranscribeTest : public ::testing::Test {
         test::makeSpeech(speech_, "um dois");
         test::convertAudio(speech_, mp3_);
     }
-    test::ProgramResult cli(std::vector<std::string> args) const {
+    // Runs "quenda --cli <args>": it prints `out` and ends with status 0, or, given an error
+    // message, prints nothing and ends with status 1 and exactly that message.
+    void expectOutput(std::vector<std::string> args, const std::string& out,
+                      const std::string& error = {}) const {
         args.insert(args.begin(), "--cli");
-        return test::runProgram(quenda_, args, dir_.environment());
-    }
-    // Runs a command that must fail with exactly this message and print nothing.
-    void expectFailure(const std::vector<std::string>& args, const std::string& message) const {
-        auto result = cli(args);
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, "ERRO: " + message + "\n");
-    }
-    void expectOutput(const std::vector<std::string>& args, const std::string& out) const {
-        auto result = cli(args);
-        EXPECT_EQ(result.status, 0) << result.err;
+        auto result = test::runProgram(quenda_, args, dir_.environment());
+        EXPECT_EQ(result.status, error.empty() ? 0 : 1) << result.err;
         EXPECT_EQ(result.out, out);
-        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.err, error.empty() ? "" : "ERRO: " + error + "\n");
     }
-    // Every server that got as far as listening was asked to stop (SIGTERM), every server is
-    // gone, and quenda left no converted file behind.
+    void expectFailure(const std::vector<std::string>& args, const std::string& message) const {
+        expectOutput(args, "", message);
+    }
+    // Every server is gone, and quenda left no converted file behind. (How the engine stops
+    // its server is pinned by the engine's tests.)
     void expectCleanExit() const {
-        for (const auto& start : dir_.events("start")) {
-            const int pid = start["pid"];
+        for (const int pid : dir_.serverPids())
             EXPECT_TRUE(test::waitUntil([pid] { return !test::processAlive(pid); }));
-        }
-        for (const auto& listening : dir_.events("listening")) {
-            bool stopped = false;
-            for (const auto& stop : dir_.events("stop"))
-                stopped |= stop["pid"] == listening["pid"] && stop["signal"] == SIGTERM;
-            EXPECT_TRUE(stopped) << "server " << listening["pid"] << " was not stopped";
-        }
         EXPECT_TRUE(fs::is_empty(dir_.tmp()));
+    }
+    // `ollama` was asked for one generation, with this system prompt and this prompt.
+    static void expectGeneration(const test::FakeOllamaServer& ollama, std::string_view system,
+                                 const std::string& prompt) {
+        const auto requests = ollama.requests("/api/generate");
+        ASSERT_EQ(requests.size(), 1u);
+        const auto body = nlohmann::json::parse(requests[0]["body"].get<std::string>());
+        EXPECT_EQ(body["system"], system);
+        EXPECT_EQ(body["prompt"], prompt);
     }
 
     test::SpeechHome dir_;
@@ -67,11 +64,9 @@ class CliTranscribeTest : public ::testing::Test {
 };
 
 TEST_F(CliTranscribeTest, TranscribesSavesPrintsAndStopsTheServerWithOptionsInAnyOrder) {
-    const std::string input = readFile(mp3_);
+    // Saved: "last" prints it (and ignores what follows it).
     expectOutput({"transcribe", mp3_.string()}, "um dois\n");
-    EXPECT_EQ(readFile(lastFile_), "um dois");
     expectOutput({"last", "--model", "base", "ignorado"}, "um dois\n");
-    EXPECT_EQ(readFile(mp3_), input);
     ASSERT_EQ(dir_.events("start").size(), 1u);
     EXPECT_EQ(dir_.events("start")[0]["args"][1],
               (dir_.models() / "ggml-large-v3-turbo.bin").string());
@@ -193,11 +188,7 @@ TEST_F(CliTranscribeTest, CleanNeedsOllamaAndSendsTheTranscriptWithTheCleanupPro
     test::FakeOllamaServer ollama(dir_.path(), {{"response", "  Um, dois.\n"}});
     expectOutput({"transcribe", "--clean", mp3_.string()}, "Um, dois.\n");
     EXPECT_EQ(readFile(lastFile_), "Um, dois.");
-    auto requests = ollama.requests("/api/generate");
-    ASSERT_EQ(requests.size(), 1u);
-    auto body = nlohmann::json::parse(requests[0]["body"].get<std::string>());
-    EXPECT_EQ(body["system"], Prompts::cleanup);
-    EXPECT_EQ(body["prompt"], "um dois");
+    expectGeneration(ollama, Prompts::cleanup, "um dois");
     expectCleanExit();
 }
 
@@ -214,11 +205,7 @@ TEST_F(CliTranscribeTest, SummarizePrintsTheSummaryOfTheSavedText) {
     // Only spaces and line breaks are not empty: sent as they are.
     writeFile(lastFile_, " \n ");
     expectOutput({"summarize", "ignorado"}, "- um\n- dois\n");
-    auto requests = ollama.requests("/api/generate");
-    ASSERT_EQ(requests.size(), 1u);
-    auto body = nlohmann::json::parse(requests[0]["body"].get<std::string>());
-    EXPECT_EQ(body["system"], Prompts::summary);
-    EXPECT_EQ(body["prompt"], " \n ");
+    expectGeneration(ollama, Prompts::summary, " \n ");
     EXPECT_EQ(readFile(lastFile_), " \n ");
 
     ollama.configure({{"error", "model 'llama3.1' not found"}, {"status", 404}});

@@ -19,18 +19,7 @@
 namespace quenda {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// Lets every user read and run what is in `dir` (not write).
-void openToEveryone(const fs::path& dir) {
-    constexpr auto readAndRun = fs::perms::owner_all | fs::perms::group_read |
-                                fs::perms::group_exec | fs::perms::others_read |
-                                fs::perms::others_exec;
-    fs::permissions(dir, readAndRun);
-    for (const auto& entry : fs::recursive_directory_iterator(dir))
-        fs::permissions(entry.path(), readAndRun);
-}
 
 bool recordsSound(int pid) {
     return !test::pactlList("source-outputs", pid).empty();
@@ -64,7 +53,8 @@ TEST(WaylandDictation, CtrlAltDBoundInSwayDictatesIntoAWaylandField) {
     const auto binary = test::installQuendaWithFakeServer(home / "install");
     home.installModel("ggml-large-v3-turbo.bin", {"text " + text});
     test::makeSpeech(home / "fala.wav", "Bom dia a todos.");
-    openToEveryone(home.path());
+    // Every user may read it, enter its folders and run its programs.
+    ASSERT_EQ(test::runProgram("/bin/chmod", {"-R", "a+rX", home.path().string()}).status, 0);
 
     // This process and the programs it starts (the field, quenda) are Wayland clients of sway.
     test::TempDir runtime;
@@ -109,10 +99,8 @@ TEST(WaylandDictation, CtrlAltDBoundInSwayDictatesIntoAWaylandField) {
             << "; the field's warnings: " << field.warnings();
         EXPECT_EQ(test::runProgram("/usr/bin/wl-paste", {"--no-newline"}).out, text);
     }
+    // (How much of the speech the recording holds is the windowed test's to show.)
     EXPECT_FALSE(recordsSound(quenda->pid())) << "the release did not stop the recording";
-    const auto heard = home.inferences();
-    ASSERT_EQ(heard.size(), 1u);
-    EXPECT_GT(heard[0]["wav"].value("seconds", 0.0), 1.0);
 
     quenda->terminate();
     EXPECT_EQ(quenda->waitForExit(5s), 0) << quenda->standardErrorText();

@@ -7,15 +7,14 @@
 //
 // Keys go through xdotool (XTest) to the focused window; every wait is for something another
 // program can see (a window's title or focus, the stand-in servers' records, the text field's
-// content, the clipboard, the sound server's lists). A screenshot of the desktop after each
-// step goes to build/<preset>/screenshots/e2e-*.png.
+// content, the clipboard, the sound server's lists). When a test fails, a screenshot of the
+// desktop as it was goes to build/<preset>/screenshots/e2e-<test>.png.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
-#include <iostream>
 
 #include "AudioTestSupport.h"
 #include "TestWindowProcess.h"
@@ -33,7 +32,6 @@ using namespace std::chrono_literals;
 using test::Child;
 
 constexpr const char* kCaptureSink = audio::ProcessTapCapturePulse::kSinkName;
-const std::string kTitle = "Quenda — Transcrição";
 
 // Waits for a condition that takes an X client or pactl to look at: a few looks a second.
 bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit = 20s) {
@@ -63,69 +61,9 @@ std::string focusedWindow() {
     return xdotool({"getwindowfocus"}).value_or("none");
 }
 
-// Gives a window the keyboard focus, as a click on it would. (With no window manager on the
-// test desktop, nobody hands it back to the main window when a dialog closes.)
-bool focus(const std::string& window) {
-    xdotool({"windowfocus", window});
-    return waitFor([&] { return focusedWindow() == window; }, 5s);
-}
-
 std::string clipboard() {
     return test::runProgram("/usr/bin/xclip", {"-o", "-selection", "clipboard"}, {}, 5s).out;
 }
-
-bool captureSinkLoaded() {
-    return !test::modulesNaming(kCaptureSink).empty();
-}
-
-void screenshot(const std::string& name) {
-    fs::create_directories(QUENDA_SCREENSHOT_DIR);
-    const auto file = fs::path(QUENDA_SCREENSHOT_DIR) / ("e2e-" + name + ".png");
-    EXPECT_TRUE(
-        QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(file.string())))
-        << file;
-}
-
-// A copy of quenda installed with the stand-in whisper server in a folder of its own, a fresh
-// home, its own temporary folder, and the stand-in's record.
-class Installation {
-  public:
-    explicit Installation(const std::vector<std::string>& modelDirectives) {
-        binary_ = test::installQuendaWithFakeServer(dir_ / "install");
-        test::writeFakeModel(dir_ / "models/ggml-large-v3-turbo.bin", modelDirectives);
-        fs::create_directories(dir_ / "tmp");
-        options_.standardError = ProcessOptions::Output::capture;
-        options_.environment = {{"HOME", (dir_ / "home").string()},
-                                {"XDG_DATA_HOME", (dir_ / "home/data").string()},
-                                {"XDG_CONFIG_HOME", (dir_ / "home/config").string()},
-                                {"QUENDA_MODELS_DIR", (dir_ / "models").string()},
-                                {"TMPDIR", (dir_ / "tmp").string()},
-                                {"FAKE_WHISPER_RECORD", record().string()}};
-    }
-
-    const test::TempDir& dir() const { return dir_; }
-    fs::path record() const { return dir_ / "whisper.jsonl"; }
-    std::string lastText() const {
-        return test::readFile(dir_ / "home/data/Quenda/ultima_transcricao.txt");
-    }
-    bool temporaryFolderEmpty() const { return fs::is_empty(dir_ / "tmp"); }
-
-    // The windowed application, killed when the test lets go of it.
-    Child start() const { return test::launchChild(binary_, {}, options_); }
-    // A second start that hands `argument` to the running one and ends.
-    int handOver(const std::string& argument) const {
-        return test::runProgram(binary_, {argument}, options_.environment, 10s).status;
-    }
-    // The speech servers' records of this event ("start", "listening").
-    std::vector<nlohmann::json> servers(const char* event = "start") const {
-        return test::readRecord(record(), "event", event);
-    }
-
-  private:
-    test::TempDir dir_;
-    fs::path binary_;
-    ProcessOptions options_;
-};
 
 // Each test starts quenda with a fresh home on the test desktop, with a session bus of its own.
 class WindowedApp : public ::testing::Test {
@@ -135,46 +73,59 @@ class WindowedApp : public ::testing::Test {
             GTEST_SKIP() << "needs the test desktop (run through scripts/test)";
         ASSERT_TRUE(bus_.ready());
     }
+    // The desktop as a failure left it (quenda still runs: it goes after this).
+    void TearDown() override {
+        if (!HasFailure())
+            return;
+        fs::create_directories(QUENDA_SCREENSHOT_DIR);
+        const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        const auto file = fs::path(QUENDA_SCREENSHOT_DIR) / ("e2e-" + test + ".png");
+        QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(file.string()));
+    }
 
-    // Starts quenda with the stand-in model steered by `directives`, and waits for its window
-    // and for the speech server to have reached `serverEvent`.
+    // Starts an installed copy of quenda (the stand-in whisper server bundled, its model steered
+    // by `directives`) with a fresh home, and waits for its window and for the speech server to
+    // have reached `serverEvent`.
     void start(const std::vector<std::string>& directives, const char* serverEvent = "listening") {
-        installation_.emplace(directives);
-        quenda_ = installation_->start();
+        binary_ = test::installQuendaWithFakeServer(home_ / "install");
+        home_.installModel("ggml-large-v3-turbo.bin", directives);
+        ProcessOptions options;
+        options.standardError = ProcessOptions::Output::capture;
+        options.environment = home_.environment();
+        quenda_ = test::launchChild(binary_, {}, options);
         ASSERT_TRUE(waitFor([&] {
-            window_ = windowNamed(kTitle);
-            return !window_.empty() && !installation_->servers(serverEvent).empty();
+            window_ = windowNamed("Quenda — Transcrição");
+            return !window_.empty() && !home_.events(serverEvent).empty();
         })) << quenda_->standardErrorText();
+    }
+    // A second start that hands `argument` to the running one and ends.
+    int handOver(const std::string& argument) const {
+        return test::runProgram(binary_, {argument}, home_.environment(), 10s).status;
     }
 
     // Ends quenda (SIGTERM, or the keys of the menu's Quit) and checks that it leaves nothing:
-    // its exit within five seconds (the time it took is printed), no speech server, no capture
-    // sink, `otherApplication`'s stream back on its own sink, no temporary file.
+    // its exit within five seconds, no speech server, no capture sink, `otherApplication`'s
+    // stream back on its own sink, no temporary file.
     void expectCleanExit(const std::function<void()>& end, const char* how,
                          Process* otherApplication = nullptr) {
-        const auto servers = installation_->servers();
-        const auto started = std::chrono::steady_clock::now();
+        const auto servers = home_.serverPids();
         end();
         EXPECT_EQ(quenda_->waitForExit(5s), 0) << how << ": " << quenda_->standardErrorText();
-        std::cout << how << ": quenda ended after "
-                  << std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now() - started)
-                         .count()
-                  << " ms\n";
-        for (const auto& server : servers)
-            EXPECT_FALSE(test::processAlive(server["pid"])) << "a speech server outlived quenda";
-        EXPECT_FALSE(captureSinkLoaded());
+        for (const int server : servers)
+            EXPECT_FALSE(test::processAlive(server)) << "a speech server outlived quenda";
+        EXPECT_TRUE(test::modulesNaming(kCaptureSink).empty());
         if (otherApplication) {
             EXPECT_EQ(test::sinkOfProcess(otherApplication->pid()), "DefaultSink");
         }
-        EXPECT_TRUE(installation_->temporaryFolderEmpty());
+        EXPECT_TRUE(fs::is_empty(home_.tmp()));
     }
     void terminate() { ::kill(quenda_->pid(), SIGTERM); }
 
     test::ScopedQtApplication<QGuiApplication> qt_;  // for the screenshots
     test::PrivateSessionBus bus_;
     test::UnloadModulesAtEnd unloadCaptureSink_{kCaptureSink};  // what a failed run leaves
-    std::optional<Installation> installation_;
+    test::SpeechHome home_;
+    fs::path binary_;
     Child quenda_;
     std::string window_;
 };
@@ -192,12 +143,11 @@ bool speakWhileRecording(Process& quenda, const fs::path& speech) {
 TEST_F(WindowedApp, DictatesIntoAnotherApplicationWithTheHotkeyAndWithToggleCommands) {
     const std::string hotkeyText = "Ditado com o atalho.", toggleText = "Ditado com o comando.";
     ASSERT_NO_FATAL_FAILURE(start({"text_1 " + hotkeyText, "text_2 " + toggleText}));
-    const auto speech = installation_->dir() / "fala.wav";
+    const auto speech = home_ / "fala.wav";
     test::makeSpeech(speech, "Bom dia a todos.");
-    screenshot("01-started");
 
     // Ctrl+Alt+D held while the microphone hears speech: the text lands in another
-    // application's focused field, and in the last-text file.
+    // application's focused field. (That it is saved too is the state's tests' to show.)
     test::TestWindowProcess field;
     xdotool({"search", "--onlyvisible", "--name", "quenda-test-window", "windowmove", "560", "40"});
     ASSERT_TRUE(xdotool({"keydown", "ctrl+alt+d"}));
@@ -205,42 +155,37 @@ TEST_F(WindowedApp, DictatesIntoAnotherApplicationWithTheHotkeyAndWithToggleComm
     ASSERT_TRUE(xdotool({"keyup", "ctrl+alt+d"}));
     ASSERT_TRUE(recorded) << "Ctrl+Alt+D did not start a recording";
     ASSERT_TRUE(waitFor([&] { return field.text() == hotkeyText; })) << field.text();
-    EXPECT_EQ(installation_->lastText(), hotkeyText);
     // The server heard the recording as it was made: as long as the speech at least.
-    const auto heard = test::readRecord(installation_->record(), "path", "/inference");
+    const auto heard = home_.inferences();
     ASSERT_EQ(heard.size(), 1u);
     EXPECT_GT(heard[0]["wav"].value("seconds", 0.0), test::wavSeconds(speech) - 0.5);
-    EXPECT_LT(heard[0]["wav"].value("seconds", 0.0), 30.0);
-    screenshot("02-hotkey-dictation");
 
     // `quenda --toggle` twice, over the session bus: a second dictation, pasted after the first.
-    ASSERT_EQ(installation_->handOver("--toggle"), 0);
+    ASSERT_EQ(handOver("--toggle"), 0);
     ASSERT_TRUE(speakWhileRecording(*quenda_, speech)) << "--toggle did not record";
-    ASSERT_EQ(installation_->handOver("--toggle"), 0);
+    ASSERT_EQ(handOver("--toggle"), 0);
     ASSERT_TRUE(waitFor([&] { return field.text() == hotkeyText + toggleText; })) << field.text();
-    screenshot("03-toggle-dictation");
 
     // A second start brings the running window forward (it takes the keyboard focus from the
     // field) and starts no speech server of its own.
-    ASSERT_EQ(installation_->handOver("--show"), 0);
+    ASSERT_EQ(handOver("--show"), 0);
     ASSERT_TRUE(waitFor([&] { return focusedWindow() == window_; }, 5s));
-    EXPECT_EQ(installation_->servers().size(), 1u);
+    EXPECT_EQ(home_.serverPids().size(), 1u);
 
     // Quit from the menu: Alt+Q opens it, Up goes round to its last item.
     keys({"alt+q", "Up"});
-    screenshot("04-quit-menu");
     expectCleanExit([] { keys({"Return"}); }, "Quit from the menu");
 }
 
 TEST_F(WindowedApp, FileSummaryCopyLanguageAndLiveTranslationFromTheKeyboard) {
     const std::string fileText = "O arquivo transcrito.", summary = "• Um resumo.";
     ASSERT_NO_FATAL_FAILURE(start({"text " + fileText}));
-    const auto& dir = installation_->dir();
     // It answers the summary after a moment, so the window shows the work: the Summarise button
     // is disabled meanwhile, which sends the keyboard focus on to the next button, Copy.
-    test::FakeOllamaServer ollama(dir / "ollama", {{"response", summary}, {"delay_seconds", 0.3}});
-    test::makeSpeech(dir / "fala.wav", "Bom dia a todos.");
-    test::makeTone(dir / "other-application.wav", 60, 22050, 1);
+    test::FakeOllamaServer ollama(home_ / "ollama",
+                                  {{"response", summary}, {"delay_seconds", 0.3}});
+    test::makeSpeech(home_ / "fala.wav", "Bom dia a todos.");
+    test::makeTone(home_ / "other-application.wav", 60, 22050, 1);
 
     // The focus chain, top to bottom: the drop zone (focused at first), Model, App language,
     // Clean up, Fast mode, Video language, Speak, Mute, Start live translation, (the live lines
@@ -253,38 +198,32 @@ TEST_F(WindowedApp, FileSummaryCopyLanguageAndLiveTranslationFromTheKeyboard) {
         dialog = windowNamed("Transcrever arquivo");
         return !dialog.empty() && focusedWindow() == dialog;
     })) << "no file dialog";
-    ASSERT_TRUE(xdotool({"type", "--delay", "5", (dir / "fala.wav").string()}));
-    screenshot("05-file-dialog");
+    ASSERT_TRUE(xdotool({"type", "--delay", "5", (home_ / "fala.wav").string()}));
     keys({"Return"});
-    ASSERT_TRUE(waitFor([&] { return installation_->lastText() == fileText; }));
-    EXPECT_TRUE(waitFor([&] { return clipboard() == fileText; })) << clipboard();
-    EXPECT_TRUE(windowNamed("Transcrever arquivo").empty());
-    ASSERT_TRUE(focus(window_));
-    screenshot("06-file-transcribed");
+    ASSERT_TRUE(waitFor([&] { return clipboard() == fileText; })) << clipboard();
+    // The focus back to the window, as a click would give it. (With no window manager on the
+    // test desktop, nobody hands it back to the main window when a dialog closes.)
+    xdotool({"windowfocus", window_});
+    ASSERT_TRUE(waitFor([&] { return focusedWindow() == window_; }, 5s));
 
-    // From the drop zone back round to Summarise: the summary is shown and copied; then Copy (where
+    // From the drop zone back round to Summarise: the summary is shown and copied (what is sent
+    // to the language model is the state's and the client's tests' to show); then Copy (where
     // the focus went) copies the last text again.
     keys({"shift+Tab", "shift+Tab", "shift+Tab", "Return"});
     ASSERT_TRUE(waitFor([&] { return clipboard() == summary; })) << clipboard();
-    const auto generations = ollama.requests("/api/generate");
-    ASSERT_EQ(generations.size(), 1u);
-    EXPECT_EQ(nlohmann::json::parse(generations[0]["body"].get<std::string>())["prompt"], fileText);
-    screenshot("07-summary");
     keys({"Return"});
     ASSERT_TRUE(waitFor([&] { return clipboard() == fileText; })) << clipboard();
 
     // Round to App language; the next entry is English, and the title follows.
     keys({"Tab", "Tab", "Tab", "Tab", "Down"});
     ASSERT_TRUE(waitFor([&] { return !windowNamed("Quenda — Transcription").empty(); }));
-    screenshot("08-english");
 
     // On to Start live translation (the original muted, as by default): another application's
     // sound goes to the capture sink, and back when quenda ends.
-    auto other = test::startPaplay(dir / "other-application.wav");
+    auto other = test::startPaplay(home_ / "other-application.wav");
     keys({"Tab", "Tab", "Tab", "Tab", "Tab", "Tab", "space"});
     ASSERT_TRUE(waitFor([&] { return test::sinkOfProcess(other->pid()) == kCaptureSink; }))
         << "live translation did not start";
-    screenshot("09-live-translation");
 
     expectCleanExit([&] { terminate(); }, "SIGTERM during muted live translation", other.get());
 }

@@ -13,14 +13,15 @@
 //   "echo": true                   answer the request's "prompt" as the response
 //   "status": 200                  status of the generation's answer
 //   "error": "model not found"     answer {"error": ...} instead of a response
-//   "raw": "..."                   answer exactly this body instead (with "content_type")
+//   "raw": "..."                   answer exactly this body instead
+//   "content_type": "text/plain"   the answer's Content-Type (default application/json)
 //   "delay_seconds": 0             wait this long before answering the generation
 //   "exit_on_generate": true       end the process at once on a generation request (the
 //                                  server goes away between the check and the generation)
 //
 // With FAKE_OLLAMA_RECORD naming a file, it appends one JSON line per event there: its start,
-// the moment it listens, each request (method, path, Content-Type, the body as received), its
-// stop. SIGTERM ends it with status 0.
+// the moment it listens, each request (path, Content-Type, the body as received), its stop. SIGTERM
+// ends it with status 0.
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,7 +37,6 @@ constexpr const char* kRecord = "FAKE_OLLAMA_RECORD";
 // Records the request, then reads the current settings and acts on the delays and the exit.
 json settingsFor(const httplib::Request& request, const char* delayKey) {
     quenda::fake::record(kRecord, {{"event", "request"},
-                                   {"method", request.method},
                                    {"path", request.path},
                                    {"content_type", request.get_header_value("Content-Type")},
                                    {"body", request.body}});
@@ -73,16 +73,11 @@ int main() {
             auto body = json::parse(request.body, nullptr, false);
             text = body.is_object() ? body.value("prompt", "") : "";
         }
-        if (settings.contains("raw")) {
-            response.set_content(settings.value("raw", ""),
-                                 settings.value("content_type", "application/json"));
-        } else if (settings.contains("error")) {
-            response.set_content(json{{"error", settings["error"]}}.dump(), "application/json");
-        } else {
-            response.set_content(
-                json{{"model", "llama3.1"}, {"response", text}, {"done", true}}.dump(),
-                "application/json");
-        }
+        const json answer = settings.contains("error")
+                                ? json{{"error", settings["error"]}}
+                                : json{{"model", "llama3.1"}, {"response", text}, {"done", true}};
+        response.set_content(settings.value("raw", answer.dump()),
+                             settings.value("content_type", "application/json"));
     });
 
     if (!server.bind_to_port("127.0.0.1", port)) {

@@ -33,7 +33,7 @@
 // (pid, arguments), the moment it listens (port, monotonic time), each /inference request (the
 // Content-Type, the parts in order, the audio's duration), its stop. With
 // FAKE_WHISPER_AUDIO_DIR naming a directory, the audio part of the n-th inference request is
-// saved there as "inference-<n>.wav".
+// saved there as "inference-<n>.wav" (before any delay of the answer).
 
 #include <cstdio>
 #include <cstdlib>
@@ -56,10 +56,6 @@ constexpr const char* kRecord = "FAKE_WHISPER_RECORD";
 void sleepSeconds(const std::string& seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(std::stod(seconds)));
 }
-
-struct Part {
-    std::string name, fileName, contentType, content;
-};
 
 }  // namespace
 
@@ -116,11 +112,11 @@ int main(int argc, char** argv) {
         // Like the real server: one inference at a time, later requests wait their turn.
         std::lock_guard lock(inferenceMutex);
         const int number = ++inferenceCount;
-        std::vector<Part> parts;
+        std::vector<httplib::MultipartFormData> parts;
         if (request.is_multipart_form_data()) {
             reader(
                 [&](const httplib::MultipartFormData& header) {
-                    parts.push_back({header.name, header.filename, header.content_type, {}});
+                    parts.push_back(header);
                     return true;
                 },
                 [&](const char* data, size_t size) {
@@ -134,13 +130,13 @@ int main(int argc, char** argv) {
                       {"path", "/inference"},
                       {"content_type", request.get_header_value("Content-Type")},
                       {"parts", json::array()}};
-        const Part* file = nullptr;
+        const httplib::MultipartFormData* file = nullptr;
         for (const auto& part : parts) {
             json item = {{"name", part.name}, {"size", part.content.size()}};
-            if (part.fileName.empty()) {
+            if (part.filename.empty()) {
                 item["value"] = part.content;
             } else {
-                item.update({{"filename", part.fileName}, {"content_type", part.contentType}});
+                item.update({{"filename", part.filename}, {"content_type", part.content_type}});
                 file = part.name == "file" ? &part : file;
             }
             entry["parts"].push_back(item);
@@ -148,7 +144,6 @@ int main(int argc, char** argv) {
         auto answer = [&](int status, const std::string& body, const std::string& type) {
             sleepSeconds(*directive("inference_delay_seconds", "0"));
             response.status = status;
-            entry["status"] = status;
             response.set_content(body, type);
             record(kRecord, entry);
         };

@@ -39,9 +39,8 @@ TEST_F(OllamaServerTest, APromptTravelsAsCompactEscapedJsonAndTheAnswerIsTrimmed
     auto requests = server_.requests("/api/generate");
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0]["content_type"], "application/json");
+    // Compact (one line), and the summary prompt's quotes escaped inside its string.
     const std::string raw = requests[0]["body"];
-    // The summary prompt's quotes are escaped inside the string, not string delimiters.
-    EXPECT_THAT(raw, ::testing::HasSubstr(R"(iniciados por \"- \"), curto)"));
     EXPECT_EQ(raw.find('\n'), std::string::npos);
     EXPECT_EQ(json::parse(raw), (json{{"model", "llama3.1"},
                                       {"system", Prompts::summary},

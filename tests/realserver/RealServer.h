@@ -61,21 +61,16 @@ inline std::filesystem::path cachedModel(const std::string& geometry) {
     return model;
 }
 
-// The ids of this process's child processes named `name` that have not exited.
+// The ids of this process's child processes named `name` that have not exited. (The kernel
+// lists each thread's children; its command names keep 15 characters.)
 inline std::vector<int> childProcesses(const std::string& name) {
     std::vector<int> children;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        // "pid (comm) state ppid ...", for the entries that are processes.
-        std::ifstream stat(entry.path() / "stat");
-        std::string line, command;
-        int parent = 0;
-        char state = 0;
-        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
-            continue;
-        std::istringstream(line.substr(line.rfind(')') + 2)) >> state >> parent;
-        command = line.substr(line.find('(') + 1, line.rfind(')') - line.find('(') - 1);
-        if (parent == ::getpid() && command == name.substr(0, 15) && state != 'Z' && state != 'X')
-            children.push_back(std::stoi(line));
+    for (const auto& thread : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream list(thread.path() / "children");
+        for (int pid; list >> pid;)
+            if (processAlive(pid) &&
+                readFile("/proc/" + std::to_string(pid) + "/comm") == name.substr(0, 15) + "\n")
+                children.push_back(pid);
     }
     return children;
 }

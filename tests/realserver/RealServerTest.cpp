@@ -26,12 +26,7 @@ class RealServer : public ::testing::Test {
         fs::create_directories(dir_ / "models");
         fs::create_symlink(tiny_, dir_ / "models" / "ggml-base.bin");
         fs::create_symlink(tiny_, dir_ / "models" / "ggml-large-v3-turbo.bin");
-    }
-
-    ServerSettings settings() const {
-        ServerSettings settings;
-        settings.serverProgram = *test::realServerProgram();
-        return settings;
+        settings_.serverProgram = *test::realServerProgram();
     }
 
     // Portuguese speech in the recorder's format: 16 kHz mono s16 under the 44-byte header the
@@ -42,14 +37,9 @@ class RealServer : public ::testing::Test {
                       {(dir_ / "speech.wav").string(), "-r", "16000", "-c", "1", "-b", "16", "-e",
                        "signed-integer", (dir_ / "speech.raw").string()});
         const std::string samples = test::readFile(dir_ / "speech.raw");
-        {
-            audio::WavFileWriter writer(dir_ / "recording.wav", 16000, 1);
-            EXPECT_TRUE(writer.append(samples.data(), samples.size()));
-            EXPECT_TRUE(writer.finish());
-        }
-        std::string wav = test::readFile(dir_ / "recording.wav");
-        EXPECT_EQ(wav.size(), 44 + samples.size());
-        return wav;
+        audio::WavFileWriter writer(dir_ / "recording.wav", 16000, 1);
+        EXPECT_TRUE(writer.append(samples.data(), samples.size()) && writer.finish());
+        return test::readFile(dir_ / "recording.wav");
     }
 
     static void expectNoServerLeft() {
@@ -64,6 +54,7 @@ class RealServer : public ::testing::Test {
     test::ScopedEnv ompWait_{"OMP_WAIT_POLICY", "passive"};
     test::ScopedEnv models_{"QUENDA_MODELS_DIR", (dir_ / "models").string()};
     fs::path tiny_;
+    ServerSettings settings_;
 };
 
 TEST_F(RealServer, AnswersRecordingsAndConvertedFilesRestartsForAnotherModelAndLeavesNothing) {
@@ -71,7 +62,7 @@ TEST_F(RealServer, AnswersRecordingsAndConvertedFilesRestartsForAnotherModelAndL
     test::makeSpeech(dir_ / "file.wav", "um arquivo convertido pelo ffmpeg");
     test::convertAudio(dir_ / "file.wav", dir_ / "file.mp3");
     {
-        TranscriptionEngine engine(settings());
+        TranscriptionEngine engine(settings_);
         engine.ensureServer("base");
         const auto first = test::childProcesses("whisper-server");
         ASSERT_EQ(first.size(), 1u);
@@ -98,7 +89,7 @@ TEST_F(RealServer, TruncatedModelIsReportedAsAFailedStart) {
     const std::string model = test::readFile(tiny_);
     fs::remove(dir_ / "models" / "ggml-base.bin");
     test::writeFile(dir_ / "models" / "ggml-base.bin", model.substr(0, model.size() / 2));
-    TranscriptionEngine engine(settings());
+    TranscriptionEngine engine(settings_);
     auto error = test::thrown<EngineError>([&] { engine.ensureServer("base"); });
     EXPECT_EQ(error.errorDescription(),
               "Falha ao iniciar o motor Whisper: processo encerrou ao carregar o modelo");

@@ -29,7 +29,6 @@ class LocalHttpServer : public httplib::Server {
     std::string url(const std::string& path = "/") const {
         return "http://127.0.0.1:" + std::to_string(port_) + path;
     }
-    int port() const { return port_; }
 
   private:
     std::thread loop_;

@@ -68,24 +68,6 @@ class ScopedEnv {
     std::optional<std::string> previous_;
 };
 
-// A home of its own for the program under test: HOME is a fresh directory and XDG_DATA_HOME
-// its "data" folder, where the program keeps "Quenda/". `environment()` is for a child
-// process; `apply()` sets both in this process until the object goes.
-class TestHome : public TempDir {
-  public:
-    std::filesystem::path data() const { return *this / "data"; }
-    std::map<std::string, std::string> environment() const {
-        return {{"HOME", path().string()}, {"XDG_DATA_HOME", data().string()}};
-    }
-    void apply() {
-        home_.emplace("HOME", path().string());
-        data_.emplace("XDG_DATA_HOME", data().string());
-    }
-
-  private:
-    std::optional<ScopedEnv> home_, data_;
-};
-
 // Writes `bytes` to `path`, creating parent directories.
 inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
     if (path.has_parent_path())

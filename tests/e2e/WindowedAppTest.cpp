@@ -7,8 +7,9 @@
 //
 // Keys go through xdotool (XTest) to the focused window; every wait is for something another
 // program can see (a window's title or focus, the stand-in servers' records, the text field's
-// content, the clipboard, the sound server's lists). When a test fails, a screenshot of the
-// desktop as it was goes to build/<preset>/screenshots/e2e-<test>.png.
+// content, the clipboard, the sound server's lists). A screenshot of the desktop after each step
+// goes to build/<preset>/screenshots/e2e-*.png (the window as a user meets it), and one as a
+// failure left it to e2e-failed-<test>.png.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -75,12 +76,17 @@ class WindowedApp : public ::testing::Test {
     }
     // The desktop as a failure left it (quenda still runs: it goes after this).
     void TearDown() override {
-        if (!HasFailure())
-            return;
+        if (HasFailure())
+            screenshot(
+                "failed-" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    }
+    static void screenshot(const std::string& name) {
         fs::create_directories(QUENDA_SCREENSHOT_DIR);
-        const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        const auto file = fs::path(QUENDA_SCREENSHOT_DIR) / ("e2e-" + test + ".png");
-        QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(file.string()));
+        const auto file = fs::path(QUENDA_SCREENSHOT_DIR) / ("e2e-" + name + ".png");
+        EXPECT_TRUE(QGuiApplication::primaryScreen()->grabWindow(0).save(
+            QString::fromStdString(file.string())))
+            << file;
     }
 
     // Starts an installed copy of quenda (the stand-in whisper server bundled, its model steered
@@ -145,6 +151,7 @@ TEST_F(WindowedApp, DictatesIntoAnotherApplicationWithTheHotkeyAndWithToggleComm
     ASSERT_NO_FATAL_FAILURE(start({"text_1 " + hotkeyText, "text_2 " + toggleText}));
     const auto speech = home_ / "fala.wav";
     test::makeSpeech(speech, "Bom dia a todos.");
+    screenshot("01-started");
 
     // Ctrl+Alt+D held while the microphone hears speech: the text lands in another
     // application's focused field. (That it is saved too is the state's tests' to show.)
@@ -159,12 +166,14 @@ TEST_F(WindowedApp, DictatesIntoAnotherApplicationWithTheHotkeyAndWithToggleComm
     const auto heard = home_.inferences();
     ASSERT_EQ(heard.size(), 1u);
     EXPECT_GT(heard[0]["wav"].value("seconds", 0.0), test::wavSeconds(speech) - 0.5);
+    screenshot("02-hotkey-dictation");
 
     // `quenda --toggle` twice, over the session bus: a second dictation, pasted after the first.
     ASSERT_EQ(handOver("--toggle"), 0);
     ASSERT_TRUE(speakWhileRecording(*quenda_, speech)) << "--toggle did not record";
     ASSERT_EQ(handOver("--toggle"), 0);
     ASSERT_TRUE(waitFor([&] { return field.text() == hotkeyText + toggleText; })) << field.text();
+    screenshot("03-toggle-dictation");
 
     // A second start brings the running window forward (it takes the keyboard focus from the
     // field) and starts no speech server of its own.
@@ -174,6 +183,7 @@ TEST_F(WindowedApp, DictatesIntoAnotherApplicationWithTheHotkeyAndWithToggleComm
 
     // Quit from the menu: Alt+Q opens it, Up goes round to its last item.
     keys({"alt+q", "Up"});
+    screenshot("04-quit-menu");
     expectCleanExit([] { keys({"Return"}); }, "Quit from the menu");
 }
 
@@ -199,24 +209,28 @@ TEST_F(WindowedApp, FileSummaryCopyLanguageAndLiveTranslationFromTheKeyboard) {
         return !dialog.empty() && focusedWindow() == dialog;
     })) << "no file dialog";
     ASSERT_TRUE(xdotool({"type", "--delay", "5", (home_ / "fala.wav").string()}));
+    screenshot("05-file-dialog");
     keys({"Return"});
     ASSERT_TRUE(waitFor([&] { return clipboard() == fileText; })) << clipboard();
     // The focus back to the window, as a click would give it. (With no window manager on the
     // test desktop, nobody hands it back to the main window when a dialog closes.)
     xdotool({"windowfocus", window_});
     ASSERT_TRUE(waitFor([&] { return focusedWindow() == window_; }, 5s));
+    screenshot("06-file-transcribed");
 
     // From the drop zone back round to Summarise: the summary is shown and copied (what is sent
     // to the language model is the state's and the client's tests' to show); then Copy (where
     // the focus went) copies the last text again.
     keys({"shift+Tab", "shift+Tab", "shift+Tab", "Return"});
     ASSERT_TRUE(waitFor([&] { return clipboard() == summary; })) << clipboard();
+    screenshot("07-summary");
     keys({"Return"});
     ASSERT_TRUE(waitFor([&] { return clipboard() == fileText; })) << clipboard();
 
     // Round to App language; the next entry is English, and the title follows.
     keys({"Tab", "Tab", "Tab", "Tab", "Down"});
     ASSERT_TRUE(waitFor([&] { return !windowNamed("Quenda — Transcription").empty(); }));
+    screenshot("08-english");
 
     // On to Start live translation (the original muted, as by default): another application's
     // sound goes to the capture sink, and back when quenda ends.
@@ -224,6 +238,7 @@ TEST_F(WindowedApp, FileSummaryCopyLanguageAndLiveTranslationFromTheKeyboard) {
     keys({"Tab", "Tab", "Tab", "Tab", "Tab", "Tab", "space"});
     ASSERT_TRUE(waitFor([&] { return test::sinkOfProcess(other->pid()) == kCaptureSink; }))
         << "live translation did not start";
+    screenshot("09-live-translation");
 
     expectCleanExit([&] { terminate(); }, "SIGTERM during muted live translation", other.get());
 }

@@ -31,7 +31,9 @@ std::vector<float> expectEngineWav(const std::optional<std::filesystem::path>& f
     EXPECT_EQ(info->dataOffset, 44u);
     EXPECT_EQ(bytes.size(), 44u + info->dataBytes);
     std::vector<int16_t> pcm(info->dataBytes / 2);
-    std::memcpy(pcm.data(), bytes.data() + info->dataOffset, pcm.size() * 2);
+    // (copy_n, not memcpy: an empty recording has no buffer, and memcpy must not see null.)
+    std::copy_n(bytes.data() + info->dataOffset, pcm.size() * 2,
+                reinterpret_cast<char*>(pcm.data()));
     std::vector<float> samples(pcm.begin(), pcm.end());
     std::ranges::for_each(samples, [](float& sample) { sample /= 32768; });
     return samples;

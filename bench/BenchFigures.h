@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace quenda::bench {

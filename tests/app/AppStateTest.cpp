@@ -115,17 +115,15 @@ TEST_F(AppStateTest, EveryDictationEndsWithItsStatusesInOrder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        dir_.installModel("ggml-base.bin", {c.model});
         fs::remove(dir_.record());
         test::writeFile(dir_.lastText(), "antes");
         pasteboard_->setString("antes");
         languageModel_ = c.cleanup;
         devices_.keystrokesTrusted = c.trusted;
         devices_.amplitude = c.amplitude;
-        auto* state = makeState();
+        auto* state = makeStateOnBase({c.model});
         EXPECT_EQ(state->accessibilityOK(), c.trusted) << "no keystrokes, no working shortcut";
         EXPECT_FALSE(state->hotkeyTaken());
-        state->setModelID("base");
         state->setCleanWithLLM(bool(c.cleanup));
         statuses_.clear();
         const int pastes = devices_.pastes;
@@ -153,9 +151,7 @@ TEST(Recordings, AreReadableByTheUserAlone) {
 }
 
 TEST_F(AppStateTest, ADictationReleasedDuringAnotherJobRunsAfterIt) {
-    dir_.installModel("ggml-base.bin", {"text Do arquivo", "text_2 Do ditado"});
-    auto* state = makeState();
-    state->setModelID("base");
+    auto* state = makeStateOnBase({"text Do arquivo", "text_2 Do ditado"});
     state->setFastMode(true);
     press();
     ASSERT_TRUE(state->isRecording());
@@ -180,9 +176,7 @@ TEST_F(AppStateTest, ADictationReleasedDuringAnotherJobRunsAfterIt) {
 }
 
 TEST_F(AppStateTest, TheRecorderNeverLeavesTheHotkeyStuck) {
-    dir_.installModel("ggml-base.bin", {"text Até aqui"});
-    auto* state = makeState();
-    state->setModelID("base");
+    auto* state = makeStateOnBase({"text Até aqui"});
 
     devices_.startFails = true;
     press();
@@ -210,8 +204,7 @@ TEST_F(AppStateTest, TheRecorderNeverLeavesTheHotkeyStuck) {
 }
 
 TEST_F(AppStateTest, AJobOutlivingTheStateEndsWithoutItOnTheMainThread) {
-    dir_.installModel("ggml-base.bin", {"text Tarde demais"});
-    makeState()->setModelID("base");
+    makeStateOnBase({"text Tarde demais"});
     press();
     release();
     ASSERT_TRUE(state_->isBusy());
@@ -247,9 +240,7 @@ TEST_F(AppStateTest, SummaryAndCopyWorkOnTheLastText) {
 }
 
 TEST_F(AppStateTest, AChosenFileIsTranscribedAndCopiedWithoutPaste) {
-    dir_.installModel("ggml-base.bin", {"text Do arquivo"});
-    auto* state = makeState();
-    state->setModelID("base");
+    auto* state = makeStateOnBase({"text Do arquivo"});
     state->chooseAndTranscribeFile();  // cancelled: nothing
     EXPECT_EQ(statuses_, std::vector<std::string>{});
     EXPECT_EQ(dialog_->offered, AppState::audioFileExtensions());

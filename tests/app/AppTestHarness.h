@@ -169,6 +169,13 @@ class AppHarness {
         return state_.get();
     }
 
+    // A new state on the installed base model, whose server answers as `directives` say.
+    AppState* makeStateOnBase(const std::vector<std::string>& directives = {}) {
+        dir_.installModel("ggml-base.bin", directives);
+        makeState()->setModelID("base");
+        return state_.get();
+    }
+
     bool runUntil(const std::function<bool()>& condition) {
         return queue_.runUntil(condition, std::chrono::seconds(30));
     }

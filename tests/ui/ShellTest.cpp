@@ -30,10 +30,7 @@ namespace {
 // One QApplication for the whole test program, never destroyed (its end would come after
 // main's).
 void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "ShellTest";
-    static char* argv[] = {name, nullptr};
-    static auto* application = new QApplication(argc, argv);
+    static auto* application = new test::ScopedQtApplication<QApplication>;
     (void)application;
 }
 

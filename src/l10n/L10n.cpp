@@ -260,12 +260,8 @@ std::string t(std::string_view key) {
 }
 
 AppLanguage current() {
-    auto stored = standardDefaults()->text(kLanguageKey);
-    if (stored == "en")
-        return AppLanguage::en;
-    if (stored == "es")
-        return AppLanguage::es;
-    return AppLanguage::pt;
+    const auto stored = standardDefaults()->text(kLanguageKey);
+    return AppLanguage::fromRawValue(stored.value_or("")).value_or(AppLanguage::pt);
 }
 
 void setCurrent(AppLanguage language) {

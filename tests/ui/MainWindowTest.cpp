@@ -119,16 +119,17 @@ TEST_F(MainWindowTest, TheLanguageRelabelsEverythingAndWritesNoSettingBack) {
 
 TEST_F(MainWindowTest, OnlyTheFirstDroppedFileIsTranscribed) {
     open(/*onBase=*/true);
-    QList<QUrl> files;
-    for (const char* name : {"um.wav", "dois.wav", "tres.wav"}) {
-        test::makeTone(dir_ / name, 0.3, 16000, 1);
+    dir_.installModel("ggml-base.bin", {"text Do arquivo solto"});
+    test::makeTone(dir_ / "um.wav", 0.3, 16000, 1);
+    QList<QUrl> files;  // only the first is audio
+    for (const char* name : {"um.wav", "dois.txt", "tres.wav"})
         files << QUrl::fromLocalFile(QString::fromStdString((dir_ / name).string()));
-    }
     auto* zone = window_->findChild<ui::DropZone*>();
     EXPECT_FALSE(zone->takeDrop({}));
     EXPECT_TRUE(zone->takeDrop(files));
     joinJobs();
     ASSERT_TRUE(runUntil([&] { return !state_->isBusy(); }));
+    EXPECT_EQ(state_->lastTranscription(), "Do arquivo solto");
     EXPECT_EQ(inferenceRequests(), 1u);
     EXPECT_EQ(devices_.pastes, 0) << "a dropped file is copied, not pasted";
 }

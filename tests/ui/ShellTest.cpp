@@ -9,7 +9,6 @@
 #include <QSystemTrayIcon>
 #include <array>
 #include <memory>
-#include <optional>
 
 #include "l10n/L10n.h"
 #include "platform/Defaults.h"

@@ -60,8 +60,8 @@ TEST_F(ProcessTapCaptureTest, CapturesOtherApplicationsAndGivesThemBackAtStop) {
 TEST_F(ProcessTapCaptureTest, OurOwnPlaybackIsNeitherMovedNorCaptured) {
     UnloadModulesAtEnd switcher{"module-switch-on-connect"};
     pactl({"load-module", "module-switch-on-connect", "ignore_virtual=false"});
+    SampleCollector collected;  // outlives the capture that delivers to it
     audio::ProcessTapCapturePulse capture(movedFile);
-    SampleCollector collected;
     capture.onSamples = collected.sink();
     capture.start(true);
     const auto info = pactl({"info"});

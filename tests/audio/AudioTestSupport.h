@@ -8,8 +8,6 @@
 #include <cstring>
 #include <mutex>
 #include <numeric>
-#include <set>
-#include <thread>
 
 #include "audio/PulsePlayback.h"
 #include "platform/Process.h"
@@ -58,14 +56,13 @@ inline double toneFrequency(const std::vector<float>& samples) {
     return std::acos(std::clamp(ratios[ratios.size() / 2], -1.0, 1.0)) * kRate / (2 * M_PI);
 }
 
-// Gathers the blocks a capture delivers, and on how many threads they came.
+// Gathers the blocks a capture delivers.
 class SampleCollector {
   public:
     auto sink() {
         return [this](std::vector<float> block) {
             std::lock_guard lock(mutex_);
             samples_.insert(samples_.end(), block.begin(), block.end());
-            threads_.insert(std::this_thread::get_id());
         };
     }
     std::vector<float> samples() const {
@@ -73,15 +70,6 @@ class SampleCollector {
         return samples_;
     }
     std::size_t size() const { return samples().size(); }
-    std::size_t threadCount() const {
-        std::lock_guard lock(mutex_);
-        return threads_.size();
-    }
-    void clear() {
-        std::lock_guard lock(mutex_);
-        samples_.clear();
-        threads_.clear();
-    }
     bool waitForSize(std::size_t count) {
         return waitUntil([&] { return size() >= count; }, 5s);
     }
@@ -110,7 +98,6 @@ class SampleCollector {
   private:
     mutable std::mutex mutex_;
     std::vector<float> samples_;
-    std::set<std::thread::id> threads_;
 };
 
 inline std::string pactl(const std::vector<std::string>& arguments) {

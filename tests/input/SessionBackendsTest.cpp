@@ -24,7 +24,6 @@ TEST(SessionBackendsTest, EachSessionGetsItsTriggerPasteAndReason) {
         {{"wayland-1", "wayland", "Hyprland"}, T::commands, "wlroots"},
         {{"wayland-0", "wayland", "X-Cinnamon:river"}, T::commands, "wlroots"},
         {{"wayland-0", "wayland", ""}, T::portalShortcuts, "wayland"},
-        {{"wayland-0", "wayland", "COSMIC"}, T::portalShortcuts, "wayland"},
     };
     // Each trigger comes with its paste: XTest on X11, else the portal's or wtype.
     const PasteBackend paste[] = {PasteBackend::xtest, PasteBackend::remoteDesktop,

@@ -28,21 +28,20 @@ class PrivateSessionBus {
     std::string address() const { return "unix:path=" + socket(); }
 
   private:
+    // Any user may connect through the socket when everyone may enter its folder; the policy
+    // lets them in only with `anyUser`.
     std::unique_ptr<Process> launch(Users users) const {
-        if (users == Users::owner)
-            return Process::launch("/usr/bin/dbus-daemon",
-                                   {"--session", "--nofork", "--address=" + address()});
-        std::filesystem::permissions(dir_.path(), std::filesystem::perms::all &
-                                                      ~std::filesystem::perms::others_write &
-                                                      ~std::filesystem::perms::group_write);
-        writeFile(dir_ / "bus.conf",
-                  "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
-                  "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                  "<busconfig><type>session</type><listen>" +
-                      address() +
-                      "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                      "<allow user=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                      "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+        if (users == Users::anyUser)
+            std::filesystem::permissions(dir_.path(), std::filesystem::perms::all &
+                                                          ~std::filesystem::perms::others_write &
+                                                          ~std::filesystem::perms::group_write);
+        writeFile(
+            dir_ / "bus.conf",
+            "<busconfig><type>session</type><listen>" + address() +
+                "</listen><auth>EXTERNAL</auth><policy context=\"default\">" +
+                (users == Users::anyUser ? "<allow user=\"*\"/>" : "") +
+                "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                "<allow own=\"*\"/></policy></busconfig>\n");
         return Process::launch("/usr/bin/dbus-daemon",
                                {"--config-file=" + (dir_ / "bus.conf").string(), "--nofork"});
     }

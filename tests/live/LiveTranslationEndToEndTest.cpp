@@ -67,6 +67,7 @@ TEST(LiveTranslationEndToEnd, TranslatesSpeaksAndMutesTheOtherApplicationWhileRu
     auto english = launchChild("/usr/bin/espeak-ng", {"-v", "en-us", kEnglish});
     ASSERT_TRUE(waitUntil([&] { return sinkOfProcess(english->pid()) == kCaptureSink; }, 5s));
     EXPECT_LT(peak(MonitorListener::listen()), 0.002) << "the English is heard on the output";
+    EXPECT_EQ(modulesNaming("module-loopback"), std::vector<std::string>{}) << "it plays on";
 
     // Its first six seconds come back as a line, spoken on the real output.
     ASSERT_TRUE(waitUntil([&] { return seen().size() >= 3; }, 20s));

@@ -92,13 +92,11 @@ TEST_F(CliTranscribeTest, UsageAndArgumentErrorsStartNoServer) {
                   "--cli last | --cli doctor [--model <id>]");
     expectFailure({"LAST"}, "comando desconhecido: LAST");
     expectFailure({""}, "comando desconhecido: ");
-    expectFailure({"resumo", "last"}, "comando desconhecido: resumo");
     expectOutput({"last"}, "\n");  // nothing saved yet
     expectFailure({"transcribe"}, "informe o arquivo de áudio");
     expectFailure({"transcribe", "--clean"}, "informe o arquivo de áudio");
     expectFailure({"transcribe", mp3_.string(), "--model"}, "--model requer valor");
     expectFailure({"transcribe", mp3_.string(), "--verbose"}, "arquivo não existe: --verbose");
-    expectFailure({"transcribe", "nada/fala.wav"}, "arquivo não existe: nada/fala.wav");
     expectFailure({"transcribe", ""}, "arquivo não existe: ");
     EXPECT_TRUE(dir_.events("start").empty());
     EXPECT_FALSE(fs::exists(lastFile_));
@@ -113,6 +111,7 @@ TEST_F(CliTranscribeTest, EngineFailuresAreReportedExactlyAndChangeNothing) {
     expectFailure({"transcribe", (dir_ / "notas.txt").string()},
                   "Arquivo não suportado: notas.txt. Use .opus, .ogg, .m4a, .mp3, .wav, .aiff ou "
                   ".flac.");
+    EXPECT_EQ(dir_.events("start").size(), 1u);  // the server comes first, even for that file
 
     // Converted, then refused by the server: the converted file goes too.
     dir_.installModel("ggml-base.bin", {"inference_body {\"error\":\"failed to process audio\"}"});
@@ -198,8 +197,6 @@ TEST_F(CliTranscribeTest, SummarizePrintsTheSummaryOfTheSavedText) {
     expectFailure({"summarize"}, nothing);
     writeFile(lastFile_, "");
     expectFailure({"summarize"}, nothing);
-    writeFile(lastFile_, "\xC3\x28");
-    expectFailure({"summarize", "extra"}, nothing);
     EXPECT_TRUE(ollama.requests("/api/generate").empty());
 
     // Only spaces and line breaks are not empty: sent as they are.

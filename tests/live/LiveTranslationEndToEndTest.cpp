@@ -90,7 +90,7 @@ TEST(LiveTranslationEndToEnd, TranslatesSpeaksAndMutesTheOtherApplicationWhileRu
 
     const auto inference = readRecord(dir / "whisper.jsonl", "path", "/inference");
     ASSERT_FALSE(inference.empty());
-    EXPECT_EQ(inference[0]["parts"][2]["value"], "en");
+    EXPECT_EQ(inference[0]["fields"]["language"], "en");
     EXPECT_DOUBLE_EQ(inference[0]["wav"]["seconds"].get<double>(), 6.0);
     const auto generations = ollama.requests("/api/generate");
     ASSERT_GE(generations.size(), 1u);

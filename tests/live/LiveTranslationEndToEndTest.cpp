@@ -86,7 +86,7 @@ TEST(LiveTranslationEndToEnd, TranslatesSpeaksAndMutesTheOtherApplicationWhileRu
 
     const auto inference = readRecord(dir / "whisper.jsonl", "path", "/inference");
     ASSERT_FALSE(inference.empty());
-    EXPECT_EQ(inference[0]["parts"][2]["value"], "en");
+    EXPECT_EQ(inference[0]["fields"]["language"], "en");
     // The line is the transcript echoed back: the prompt was the transcript.
     const auto generations = ollama.requests("/api/generate");
     ASSERT_GE(generations.size(), 1u);

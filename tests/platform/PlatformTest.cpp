@@ -1,4 +1,4 @@
-// The platform wrappers: processes, the serial queue, files, defaults, the login entry. (HTTP is
+// The platform wrappers: processes, the serial queue, files, the login entry. (HTTP is
 // exercised through its users, the Ollama client and the transcription engine; loopback ports
 // through two engines that must not share one.)
 #include <signal.h>
@@ -17,7 +17,6 @@
 #include "platform/AutostartEntry.h"
 #include "platform/DispatchQueue.h"
 #include "platform/Files.h"
-#include "platform/InMemoryDefaults.h"
 #include "platform/Process.h"
 #include "support/TestSupport.h"
 
@@ -230,16 +229,6 @@ TEST(Files, OnlyStaleTemporaryFilesOfTheirOwnKindAreRemoved) {
     ASSERT_FALSE(held.write("complete"));
     ASSERT_FALSE(held.commit(target));
     EXPECT_EQ(test::readFile(target), "complete");
-}
-
-// (How the store keeps texts and booleans apart is covered through the language setting.)
-TEST(InMemoryDefaults, InstallingNothingGivesAFreshEmptyStore) {
-    auto store = std::make_shared<InMemoryDefaults>();
-    store->setText("uiLanguage", "es");
-    auto previous = installStandardDefaults(store);
-    EXPECT_EQ(installStandardDefaults(nullptr), store);
-    EXPECT_EQ(standardDefaults()->text("uiLanguage"), std::nullopt);
-    installStandardDefaults(previous);
 }
 
 // The login entry: where it goes, that its program survives the desktop file's quoting (checked

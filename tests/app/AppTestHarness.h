@@ -12,13 +12,13 @@
 #include <thread>
 
 #include "app/AppState.h"
+#include "audio/WavFileWriter.h"
 #include "fixtures/FakeServers.h"
 #include "fixtures/TestAudio.h"
 #include "l10n/L10n.h"
 #include "llm/OllamaError.h"
 #include "platform/InMemoryDefaults.h"
 #include "platform/PlatformError.h"
-#include "platform/WavHeader.h"
 #include "support/LocalHttpServer.h"
 #include "support/TestSupport.h"
 
@@ -50,16 +50,14 @@ struct FakeRecorder : audio::Recorder {
     void start() override {
         if (devices.startFails)
             throw PlatformError("Recorder", 1, "Microfone indisponível");
-        // Half a second of a 440 Hz tone, as the real recorder writes it.
-        const auto header = makeWavHeader(16000, 1, 16000);
-        std::string wav(header.begin(), header.end());
+        // Half a second of a 440 Hz tone, written as the real recorder writes it.
+        file = devices.directory / ("rec-" + std::to_string(devices.recordings.size()) + ".wav");
+        audio::WavFileWriter wav(*file, 16000, 1);
         for (int i = 0; i < 8000; ++i) {
             const auto value = static_cast<int16_t>(devices.amplitude * 32767 *
                                                     std::sin(2 * M_PI * 440 * i / 16000.0));
-            wav.append(reinterpret_cast<const char*>(&value), 2);
+            wav.append(&value, 2);
         }
-        file = devices.directory / ("rec-" + std::to_string(devices.recordings.size()) + ".wav");
-        test::writeFile(*file, wav);
         devices.recordings.push_back(*file);
     }
     std::optional<fs::path> stop() override {
@@ -110,6 +108,7 @@ class AppHarness {
     AppHarness() {
         dir_.apply();
         devices_.directory = dir_ / "recordings";
+        fs::create_directories(devices_.directory);
         fs::create_directories(dir_.models());
         L10n::setCurrent(AppLanguage::pt);
         serveModels();
@@ -235,17 +234,14 @@ class AppHarness {
     std::vector<std::string> statuses_;
     std::shared_ptr<AppState> state_;
 
-    // Model downloads: "/<file>" answers the body of the file named in `servedModel_`. While
-    // `stallDownloads_` is set, a megabyte is announced and the answer stops after 40 % of it.
-    std::string servedModel_ = "ggml-base.bin";
+    // Model downloads: every path answers a model's body. While `stallDownloads_` is set, a
+    // megabyte is announced and the answer stops after 40 % of it.
     std::atomic<bool> stallDownloads_ = false;
 
   private:
     void serveModels() {
-        downloads_.Get(R"(/(.*))", [this](const httplib::Request& request, httplib::Response& out) {
-            if (request.matches[1] != servedModel_)
-                out.status = 404;
-            else if (!stallDownloads_)
+        downloads_.Get("/.*", [this](const httplib::Request&, httplib::Response& out) {
+            if (!stallDownloads_)
                 out.set_content("fake-ggml-model\ntext baixado\n", "application/octet-stream");
             else
                 out.set_content_provider(1 << 20, "application/octet-stream",

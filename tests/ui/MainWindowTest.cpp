@@ -178,7 +178,6 @@ TEST_F(MainWindowTest, EveryStateInEveryLanguage) {
         EXPECT_TRUE(visibleTexts().contains(
             QString::fromStdString(L10nFormat::modelMissing(model.sizeMB))));
         stallDownloads_ = true;
-        servedModel_ = model.file;
         state_->downloadCurrentModel();
         ASSERT_TRUE(runUntil([&] { return state_->downloader().progress() > 0.2; }));
         screenshot("downloading-" + suffix);

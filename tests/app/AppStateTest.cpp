@@ -6,7 +6,6 @@
 #include "AppTestHarness.h"
 #include "app/LastTranscriptionFile.h"
 #include "app/SubtitleCredits.h"
-#include "audio/WavFileWriter.h"
 #include "llm/Prompts.h"
 
 namespace quenda {
@@ -61,8 +60,6 @@ TEST_F(AppStateTest, ChoicesAreStoredAndTheLanguageResetsTheStatus) {
     queue_.drain();
     EXPECT_TRUE(state->accessibilityOK());
 
-    int languageNotices = 0;
-    state->onLanguageChanged = [&] { ++languageNotices; };
     EXPECT_TRUE(state->setModelID("inexistente"));
     EXPECT_FALSE(state->modelInstalled());
     EXPECT_EQ(defaults_->text("modelID"), "inexistente");
@@ -74,8 +71,7 @@ TEST_F(AppStateTest, ChoicesAreStoredAndTheLanguageResetsTheStatus) {
 
     state->copyLast();
     state->setUiLanguage(AppLanguage::es);
-    EXPECT_EQ(state->status(), "Listo");
-    EXPECT_EQ(languageNotices, 1);
+    EXPECT_EQ(state->status(), "Listo");  // (the window relabels itself: see its tests)
 }
 
 TEST_F(AppStateTest, EveryDictationEndsWithItsStatusesInOrder) {
@@ -141,13 +137,6 @@ TEST_F(AppStateTest, EveryDictationEndsWithItsStatusesInOrder) {
         EXPECT_FALSE(state->isRecording());
         EXPECT_FALSE(fs::exists(devices_.recordings.back())) << "the recording is deleted";
     }
-}
-
-TEST(Recordings, AreReadableByTheUserAlone) {
-    test::TempDir dir;
-    { audio::WavFileWriter writer(dir / "gravacao.wav", 16000, 1); }
-    EXPECT_EQ(fs::status(dir / "gravacao.wav").permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(AppStateTest, ADictationReleasedDuringAnotherJobRunsAfterIt) {

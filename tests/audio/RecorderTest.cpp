@@ -23,6 +23,9 @@ std::vector<float> expectEngineWav(const std::optional<std::filesystem::path>& f
     EXPECT_TRUE(info) << "not a complete WAV file";
     if (!info)
         return {};
+    // Readable by the user alone: it holds what they said.
+    EXPECT_EQ(std::filesystem::status(*file).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     std::filesystem::remove(*file);
     EXPECT_EQ(file->parent_path(), paths::temporaryDirectory());
     const std::regex name("brevimo-rec-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.wav");

@@ -33,10 +33,8 @@ constexpr const char* kRecord = "FAKE_OLLAMA_RECORD";
 
 // Records the request, then reads the current settings and acts on the delay.
 json settingsFor(const httplib::Request& request, const char* delayKey) {
-    quenda::fake::record(kRecord, {{"event", "request"},
-                                   {"path", request.path},
-                                   {"content_type", request.get_header_value("Content-Type")},
-                                   {"body", request.body}});
+    quenda::fake::record(kRecord,
+                         {{"event", "request"}, {"path", request.path}, {"body", request.body}});
     const char* path = std::getenv("FAKE_OLLAMA_CONFIG");
     std::ifstream stream(path ? path : "");
     auto settings = json::parse(stream, nullptr, false);

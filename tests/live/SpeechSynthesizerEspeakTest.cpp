@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <thread>
 
 #include "support/TestSupport.h"
 

@@ -2,7 +2,6 @@
 // exercised through its users, the Ollama client and the transcription engine; loopback ports
 // through two engines that must not share one.)
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -191,9 +190,7 @@ TEST(Files, AtomicWritesAndCopiesAreWholeAndLeaveNothingBehind) {
     auto target = dir / "texto.txt";
     // (Replacing and leaving one file, also with writers racing: see the last transcription.)
     ASSERT_FALSE(files::writeFileAtomically(target, "segundo, ação"));
-    struct stat info {};
-    ASSERT_EQ(::stat(target.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0644u);
+    EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms(0644));
 
     // A write that cannot happen reports it and leaves the old content alone.
     EXPECT_TRUE(files::writeFileAtomically(dir / "missing" / "x.txt", "x"));

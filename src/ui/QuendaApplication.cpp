@@ -223,13 +223,16 @@ int runWindowedApplication(int argc, char** argv) {
         // Quenda already runs: it does what was asked (by default, shows its window).
         return instance.sendMessage(command) ? 0 : 1;
     }
-    {
-        QuendaApplication quenda(application, instance, options);
-        if (command != QLatin1String("show"))
-            QMetaObject::invokeMethod(
-                &quenda, [&quenda, command] { quenda.perform(command); }, Qt::QueuedConnection);
-        QApplication::exec();
-    }
+    QuendaApplication quenda(application, instance, options);
+    if (command != QLatin1String("show"))
+        QMetaObject::invokeMethod(
+            &quenda, [&quenda, command] { quenda.perform(command); }, Qt::QueuedConnection);
+    QApplication::exec();
+    // What must be put in order before the process ends is: other applications' sound, the
+    // hotkey, the speech server (shutdown() again in case the loop ended some other way). The
+    // windows are not torn down first: that buys nothing before _Exit, and on Wayland it races
+    // the platform plugin's event thread (an abort in wl_proxy_unref at exit was seen on sway).
+    quenda.shutdown();
     // Background jobs may still be waiting on a server that is gone: do not wait for them.
     // Their temporary files go now, since their destructors will not run.
     removeTemporaryFilesNow();

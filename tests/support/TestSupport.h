@@ -124,15 +124,18 @@ inline bool waitUntil(const std::function<bool()>& condition,
     return true;
 }
 
-// True while a process with this id exists and is not a zombie.
+// True while a thread of the process with this id runs. (Its first thread shows as a zombie as
+// soon as it has ended itself, while the process's other threads may still be ending.)
 inline bool processAlive(int pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    // The state letter follows the parenthesised command name.
-    auto close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() &&
-           std::string("ZX").find(line[close + 2]) == std::string::npos;
+    std::error_code gone;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", gone)) {
+        const std::string stat = readFile(task.path() / "stat");  // empty once the task is gone
+        const auto state = stat.rfind(')') + 2;  // its letter follows the parenthesised name
+        if (state < stat.size() && stat[state] != 'Z' && stat[state] != 'X')
+            return true;
+    }
+    return false;
 }
 
 // The JSON lines a fake server recorded in `path` (missing file: none); with `key`, only those

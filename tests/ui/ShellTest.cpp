@@ -29,8 +29,7 @@ namespace {
 // One QApplication for the whole test program, never destroyed (its end would come after
 // main's).
 void ensureApplication() {
-    static auto* application = new test::ScopedQtApplication<QApplication>;
-    (void)application;
+    [[maybe_unused]] static auto* application = new test::ScopedQtApplication<QApplication>;
 }
 
 // Without a session bus every start is the instance. On one, the first claim owns the name and
